@@ -1,0 +1,10 @@
+// Float to integer conversions with the runtime's fixed rounding rules.
+#pragma once
+
+#include <cstdint>
+
+// floor(x) as a signed 32-bit integer; NaN and values outside the range
+// give -2147483648.
+int32_t FloatToInt(float x);
+// v cut toward zero; NaN and values outside the range give -2147483648.
+int32_t TruncToInt(long double v);

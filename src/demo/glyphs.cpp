@@ -1,0 +1,3 @@
+// STUB: replaced by glyph capture.
+#include "demo/glyphs.h"
+void CaptureGlyphs() {}

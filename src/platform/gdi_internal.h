@@ -1,0 +1,71 @@
+// What a device context and a GDI object are inside the stand-in. The
+// objects half (brushes, pens, Rectangle, device contexts) and the text half
+// (fonts, TextOutA, GetPixel) of gdi share these.
+#pragma once
+
+#include <string>
+
+#include "platform/gdi.h"
+#include "platform/surface.h"
+
+namespace standin {
+
+enum class GdiKind { brush, pen, font };
+
+struct GdiObject {
+    explicit GdiObject(GdiKind k) : kind(k) {}
+    virtual ~GdiObject() = default;
+    GdiKind kind;
+    bool stock = false;  // stock objects are never deleted
+};
+
+struct BrushObject : GdiObject {
+    BrushObject() : GdiObject(GdiKind::brush) {}
+    COLORREF color = 0;
+    bool hollow = false;
+};
+
+struct PenObject : GdiObject {
+    PenObject() : GdiObject(GdiKind::pen) {}
+    int style = PS_SOLID;
+    int width = 0;
+    COLORREF color = 0;
+};
+
+struct FontRenderer;  // the text half's rasterising state for one font
+
+struct FontObject : GdiObject {
+    FontObject() : GdiObject(GdiKind::font) {}
+    ~FontObject() override;
+    int height = 0;  // as given to CreateFontA: negative = character height
+    int weight = FW_NORMAL;
+    bool italic = false, underline = false, strikeOut = false;
+    DWORD quality = DEFAULT_QUALITY;
+    std::string faceName;
+    FontRenderer* renderer = nullptr;
+};
+
+struct DeviceContext {
+    Surface* surface = nullptr;  // null for the display's own context
+    BrushObject* brush = nullptr;
+    PenObject* pen = nullptr;
+    FontObject* font = nullptr;  // null: the system font
+    UINT textAlign = TA_NOUPDATECP;
+    COLORREF textColor = 0;
+    COLORREF bkColor = 0x00FFFFFF;
+    int bkMode = OPAQUE;
+    int rop2 = R2_COPYPEN;
+    POINT position{0, 0};  // current position, used with TA_UPDATECP
+};
+
+// Device contexts over a surface, made by IDirectDrawSurface7::GetDC.
+HDC CreateSurfaceDC(Surface* surface);
+void DeleteSurfaceDC(HDC dc);
+DeviceContext* DcOf(HDC dc);
+GdiObject* ObjectOf(HGDIOBJ object);
+
+// Writes one pixel of a colour through the context's raster operation,
+// clipped to the surface.
+void PlotPixel(DeviceContext& dc, int x, int y, COLORREF color);
+
+}  // namespace standin

@@ -1,0 +1,6 @@
+// STUB: replaced by the GDI objects implementation.
+#include "platform/gdi_internal.h"
+#include "platform/standin.h"
+namespace standin {
+void ResetGdi() {}
+}

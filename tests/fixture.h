@@ -1,0 +1,50 @@
+// Shared set-up for the unit tests: every test starts from a process-start
+// state of both the stand-in platform and the runtime's own records.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "core/runtime.h"
+#include "demo/scroller.h"
+#include "drawing/drawing.h"
+#include "drawing/fonts.h"
+#include "input/keyboard.h"
+#include "platform/faults.h"
+#include "screen/screen.h"
+#include "sound/sound.h"
+#include "sprites/sprite3d.h"
+#include "sprites/sprites.h"
+
+// Zeroes every runtime record, as at process start. The platform is reset
+// first, so nothing the old records pointed at is still alive.
+inline void ResetRuntimeRecords() {
+    faults::Reset();
+    runtime = RuntimeState{};
+    scroller = ScrollerState{};
+    screen = ScreenState{};
+    sprites = SpriteStore{};
+    SpriteColorKey = DDCOLORKEY{};
+    sprites3D = Sprite3DState{};
+    drawing = DrawingContext{};
+    fonts = FontTable{};
+    directInputState = DirectInputState{};
+    keyboard = KeyboardState{};
+    sound = SoundState{};
+}
+
+// The private heap and the work area, without any library start-up.
+inline void MakeHeapAndWorkArea() {
+    runtime.heap = HeapCreate(0, 4000, 0);
+    runtime.workStart = static_cast<BYTE*>(HeapAlloc(runtime.heap, HEAP_ZERO_MEMORY, kWorkAreaSize));
+    runtime.workPtr = runtime.workStart;
+    runtime.workEnd = runtime.workStart + kWorkAreaSize;
+}
+
+class RuntimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetRuntimeRecords();
+        MakeHeapAndWorkArea();
+    }
+    void TearDown() override { faults::Reset(); }
+};
