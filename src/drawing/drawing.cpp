@@ -10,4 +10,3 @@ int32_t SetDrawingMode(int32_t) { return 0; }
 void SetFrontColor(int32_t, int32_t, int32_t) {}
 void DrawString(const char*) {}
 COLORREF ReadPixel(int32_t, int32_t) { return static_cast<COLORREF>(-1); }
-void ReleaseBackBufferDC() {}
