@@ -1,6 +1,60 @@
-// STUB: replaced by frame presentation.
+// Frame presentation: the end of every frame, and the way back after another
+// program took the display away.
 #include "screen/present.h"
-#include "screen/screen.h"
+
 #include "drawing/drawing.h"
-IDirectDrawSurface7* FlipBuffers() { return screen.backBuffer; }
-void ReleaseBackBufferDC() {}
+#include "screen/screen.h"
+#include "sprites/sprite_load.h"
+#include "sprites/sprites.h"
+
+namespace {
+
+// Off-screen sprites lost their pixels with the display; they are read again
+// from their files. Textures, system-memory surfaces and raw blocks are left.
+void ReloadOffscreenSprites() {
+    for (int32_t number = 0; number < sprites.spriteCapacity; ++number) {
+        if (!sprites.spriteTable) return;
+        const SpriteRecord& record = sprites.spriteTable[number];
+        if (record.surface && record.bitDepth != kRawBlockDepth && record.mode == kModeOffscreen) {
+            // Loading copies the name before it frees the slot that owns it.
+            LoadSpriteFromFile(number, record.fileName, kModeOffscreen);
+        }
+    }
+}
+
+void RestoreDisplay() {
+    if (screen.directDraw) {
+        screen.directDraw->SetDisplayMode(static_cast<DWORD>(screen.width), static_cast<DWORD>(screen.height),
+                                          static_cast<DWORD>(screen.depth), 0, 0);
+        screen.directDraw->RestoreAllSurfaces();
+    }
+    ShowWindow(screen.window, SW_SHOWMAXIMIZED);
+    ReloadOffscreenSprites();
+}
+
+}  // namespace
+
+void ReleaseBackBufferDC() {
+    if (!screen.backBufferDC) return;
+    if (screen.backBuffer) screen.backBuffer->ReleaseDC(screen.backBufferDC);
+    screen.backBufferDC = nullptr;
+}
+
+IDirectDrawSurface7* FlipBuffers() {
+    // GDI must not hold the back buffer across a flip.
+    ReleaseBackBufferDC();
+
+    // The program's only message loop: MainWindowProc runs from here.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+
+    // A deactivated window shows nothing; the caller's frames go on unseen.
+    if (!screen.active || !screen.primary || !screen.backBuffer) return screen.backBuffer;
+
+    // The flip paces the frames: it waits until it can be done.
+    if (screen.primary->Flip(nullptr, DDFLIP_WAIT) == DDERR_SURFACELOST) RestoreDisplay();
+    return screen.backBuffer;
+}

@@ -1,5 +1,134 @@
-// STUB: replaced by sprite loading.
+// Sprite loading: a bitmap file read whole into memory, decoded into a new
+// surface (or raw block) in a numbered slot of the sprite table.
 #include "sprites/sprite_load.h"
-void* LoadSpriteFromFile(int32_t, const char*, int32_t) { return nullptr; }
-void* BuildSprite(int32_t, const BYTE*, size_t, int32_t, const char*) { return nullptr; }
-void* CreateSpriteSurface(SpriteRecord*, int32_t, int32_t, int32_t, int32_t) { return nullptr; }
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/runtime.h"
+#include "screen/screen.h"
+#include "sprites/bitmap.h"
+
+namespace {
+
+DWORD CapsForMode(int32_t mode) {
+    switch (mode) {
+    case kModeSystemMemory:
+        return DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+    case kModeTexture:
+        return DDSCAPS_TEXTURE;
+    default:
+        return DDSCAPS_OFFSCREENPLAIN;
+    }
+}
+
+char* CopyName(const char* name) {
+    if (!name) name = "";
+    size_t size = std::strlen(name) + 1;
+    char* copy = static_cast<char*>(std::malloc(size));
+    if (copy) std::memcpy(copy, name, size);
+    return copy;
+}
+
+}  // namespace
+
+void* LoadSpriteFromFile(int32_t number, const char* name, int32_t mode) {
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+
+    void* result = nullptr;
+    DWORD size = GetFileSize(file, nullptr);
+    if (size != INVALID_FILE_SIZE) {
+        BYTE* buffer = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size));
+        if (buffer) {
+            // Only a file read whole is decoded: a short or failed read leaves
+            // the slot as it was, like a file that cannot be opened.
+            DWORD read = 0;
+            if (ReadFile(file, buffer, size, &read, nullptr) && read == size) {
+                result = BuildSprite(number, buffer, size, mode, name);
+            }
+            GlobalFree(buffer);
+        }
+    }
+    CloseHandle(file);
+    return result;
+}
+
+void* BuildSprite(int32_t number, const BYTE* data, size_t length, int32_t mode, const char* name) {
+    if (!GrowSpriteTable(number)) return nullptr;
+    // The copy comes first: when the presentation reloads a sprite, `name` is
+    // this very slot's file name, which freeing the slot releases.
+    char* copy = CopyName(name);
+    if (!copy) return nullptr;
+    FreeSprite(number);
+    SpriteRecord* record = &sprites.spriteTable[number];
+
+    BitmapInfo info;
+    int32_t copyDepth = mode == kModeRawBlock ? 8 : screen.depth;
+    if (!ReadBitmapHeader(data, length, &info) ||
+        !BitmapRowsPresent(info, BitmapSourceBytesPerPixel(info.bitCount, copyDepth)) ||
+        !CreateSpriteSurface(record, info.width, info.height, info.bitCount, mode)) {
+        std::free(copy);
+        return nullptr;
+    }
+    record->fileName = copy;
+
+    if (mode == kModeRawBlock) {
+        CopyBitmapToBlock(info, static_cast<BYTE*>(record->surface));
+        return record->surface;
+    }
+
+    IDirectDrawSurface7* surface = SpriteSurface(*record);
+    DDSURFACEDESC2 description;
+    std::memset(&description, 0, sizeof(description));
+    description.dwSize = sizeof(description);
+    if (surface->Lock(nullptr, &description, DDLOCK_WAIT, nullptr) != DD_OK) return nullptr;
+    // The surface was made at the bitmap's size; a smaller one is not written.
+    bool fits = !((description.dwFlags & DDSD_WIDTH) && description.dwWidth < static_cast<DWORD>(info.width)) &&
+                !((description.dwFlags & DDSD_HEIGHT) && info.height > 0 &&
+                  description.dwHeight < static_cast<DWORD>(info.height));
+    bool copied = fits && CopyBitmapToSurface(info, static_cast<BYTE*>(description.lpSurface), description.lPitch);
+    surface->Unlock(nullptr);
+    surface->SetColorKey(DDCKEY_SRCBLT, &SpriteColorKey);
+    return copied ? record->surface : nullptr;
+}
+
+void* CreateSpriteSurface(SpriteRecord* record, int32_t width, int32_t height, int32_t depth, int32_t mode) {
+    if (!record) return nullptr;
+    record->surface = nullptr;
+    record->width = static_cast<int16_t>(width);
+    record->height = static_cast<int16_t>(height);
+    record->bitDepth = static_cast<int16_t>(depth);
+    record->mode = static_cast<int16_t>(mode);
+    record->fileName = nullptr;
+
+    if (mode == kModeRawBlock) {
+        if (depth != 0 && depth != 8) return nullptr;
+        // A negative or empty size, or one past 32 bits, is no block.
+        int64_t bytes = static_cast<int64_t>(width) * height;
+        if (width <= 0 || height <= 0 || bytes > INT32_MAX) return nullptr;
+        void* block = HeapAlloc(runtime.heap, 0, static_cast<SIZE_T>(bytes));
+        if (block) {
+            record->surface = block;
+            record->bitDepth = kRawBlockDepth;
+        }
+        return record->surface;
+    }
+
+    // 8-bit pictures only on 8-bit screens; deeper ones only on deeper screens.
+    if (depth != 0 && depth != screen.depth && (depth < 16 || screen.depth < 16)) return nullptr;
+    if (!screen.directDraw) return nullptr;
+
+    DDSURFACEDESC2 description;
+    std::memset(&description, 0, sizeof(description));
+    description.dwSize = sizeof(description);
+    description.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+    description.dwHeight = static_cast<DWORD>(height);
+    description.dwWidth = static_cast<DWORD>(width);
+    description.ddsCaps.dwCaps = CapsForMode(mode);
+    IDirectDrawSurface7* created = nullptr;
+    if (screen.directDraw->CreateSurface(&description, &created, nullptr) == DD_OK) record->surface = created;
+    return record->surface;
+}
