@@ -13,8 +13,10 @@ namespace standin {
 enum class GdiKind { brush, pen, font };
 
 struct GdiObject {
-    explicit GdiObject(GdiKind k) : kind(k) {}
-    virtual ~GdiObject() = default;
+    // Every object enters the table of live objects when made and leaves it
+    // when destroyed, so a handle can be checked before it is used.
+    explicit GdiObject(GdiKind k);
+    virtual ~GdiObject();
     GdiKind kind;
     bool stock = false;  // stock objects are never deleted
 };

@@ -1,6 +1,289 @@
-// STUB: replaced by the GDI objects implementation.
+// Stand-in gdi32, the objects half: device contexts over DirectDraw
+// surfaces, stock and created brushes and pens, object selection, Rectangle
+// and the context's simple attributes. Fonts and text live in gdi_text.cpp.
+//
+// Handles are the objects' addresses, but every use checks them against the
+// tables of live contexts and objects first: a stale or made-up handle fails
+// the call as it would on Windows instead of touching freed memory.
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/api.h"
+#include "platform/faults.h"
 #include "platform/gdi_internal.h"
 #include "platform/standin.h"
+
 namespace standin {
-void ResetGdi() {}
+
+namespace {
+
+// Function-local so that stock objects made during static start-up of
+// other files still find it.
+std::set<GdiObject*>& LiveObjects() {
+    static std::set<GdiObject*> live;
+    return live;
+}
+
+std::set<DeviceContext*> liveContexts;
+
+constexpr int kStockCount = DEFAULT_GUI_FONT + 1;
+GdiObject* stockObjects[kStockCount] = {};
+
+BrushObject* MakeStockBrush(COLORREF color, bool hollow) {
+    auto* b = new BrushObject;
+    b->color = color;
+    b->hollow = hollow;
+    b->stock = true;
+    return b;
+}
+
+PenObject* MakeStockPen(int style, COLORREF color) {
+    auto* p = new PenObject;
+    p->style = style;
+    p->color = color;
+    p->stock = true;
+    return p;
+}
+
+GdiObject* Stock(int index) {
+    if (index < 0 || index >= kStockCount) return nullptr;
+    if (!stockObjects[index]) {
+        switch (index) {
+            case WHITE_BRUSH: stockObjects[index] = MakeStockBrush(0xFFFFFF, false); break;
+            case LTGRAY_BRUSH: stockObjects[index] = MakeStockBrush(0xC0C0C0, false); break;
+            case GRAY_BRUSH: stockObjects[index] = MakeStockBrush(0x808080, false); break;
+            case DKGRAY_BRUSH: stockObjects[index] = MakeStockBrush(0x404040, false); break;
+            case BLACK_BRUSH: stockObjects[index] = MakeStockBrush(0x000000, false); break;
+            case NULL_BRUSH: stockObjects[index] = MakeStockBrush(0x000000, true); break;
+            case WHITE_PEN: stockObjects[index] = MakeStockPen(PS_SOLID, 0xFFFFFF); break;
+            case BLACK_PEN: stockObjects[index] = MakeStockPen(PS_SOLID, 0x000000); break;
+            case NULL_PEN: stockObjects[index] = MakeStockPen(PS_NULL, 0x000000); break;
+            default: return nullptr;  // stock fonts belong to the text half
+        }
+    }
+    return stockObjects[index];
+}
+
+// The bits of a pixel that carry colour; raster operations touch only these.
+DWORD ColorBits(const PixelLayout& layout) {
+    if (layout.bitsPerPixel == 8) return 0xFF;
+    return layout.redMask | layout.greenMask | layout.blueMask;
+}
+
+// A binary raster operation: R2_* codes 1..16 are the 16 boolean functions
+// of pen (P) and destination (D); bit (2P + D) of code - 1 is the result.
+DWORD ApplyRop2(int rop, DWORD pen, DWORD dest) {
+    unsigned table = static_cast<unsigned>(rop - 1) & 15u;
+    DWORD result = 0;
+    if (table & 1u) result |= ~pen & ~dest;
+    if (table & 2u) result |= ~pen & dest;
+    if (table & 4u) result |= pen & ~dest;
+    if (table & 8u) result |= pen & dest;
+    return result;
+}
+
+void FillSpan(DeviceContext& dc, int x0, int y0, int x1, int y1, COLORREF color) {
+    // Inclusive bounds, clipped to the surface once rather than per pixel.
+    Surface* s = dc.surface;
+    if (!s) return;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, s->width - 1);
+    y1 = std::min(y1, s->height - 1);
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) PlotPixel(dc, x, y, color);
+}
+
+}  // namespace
+
+GdiObject::GdiObject(GdiKind k) : kind(k) { LiveObjects().insert(this); }
+
+GdiObject::~GdiObject() { LiveObjects().erase(this); }
+
+HDC CreateSurfaceDC(Surface* surface) {
+    auto* dc = new DeviceContext;
+    dc->surface = surface;
+    dc->brush = static_cast<BrushObject*>(Stock(WHITE_BRUSH));
+    dc->pen = static_cast<PenObject*>(Stock(BLACK_PEN));
+    liveContexts.insert(dc);
+    return reinterpret_cast<HDC>(dc);
+}
+
+void DeleteSurfaceDC(HDC handle) {
+    DeviceContext* dc = DcOf(handle);
+    if (!dc) return;
+    liveContexts.erase(dc);
+    delete dc;
+}
+
+DeviceContext* DcOf(HDC handle) {
+    auto* dc = reinterpret_cast<DeviceContext*>(handle);
+    return liveContexts.count(dc) ? dc : nullptr;
+}
+
+GdiObject* ObjectOf(HGDIOBJ handle) {
+    auto* object = static_cast<GdiObject*>(handle);
+    return LiveObjects().count(object) ? object : nullptr;
+}
+
+void PlotPixel(DeviceContext& dc, int x, int y, COLORREF color) {
+    Surface* s = dc.surface;
+    if (!s || x < 0 || y < 0 || x >= s->width || y >= s->height) return;
+    if (dc.rop2 == R2_COPYPEN) {
+        s->WriteRaw(x, y, ColorToPixel(s->layout, color));
+        return;
+    }
+    DWORD bits = ColorBits(s->layout);
+    DWORD dest = s->ReadRaw(x, y);
+    DWORD pen = ColorToPixel(s->layout, color);
+    DWORD out = (ApplyRop2(dc.rop2, pen, dest) & bits) | (dest & ~bits);
+    s->WriteRaw(x, y, out);
+}
+
+void ResetGdi() {
+    for (DeviceContext* dc : liveContexts) delete dc;
+    liveContexts.clear();
+    std::vector<GdiObject*> made;
+    for (GdiObject* o : LiveObjects())
+        if (!o->stock) made.push_back(o);
+    for (GdiObject* o : made) delete o;
+}
+
+}  // namespace standin
+
+using standin::BrushObject;
+using standin::DeviceContext;
+using standin::GdiKind;
+using standin::GdiObject;
+using standin::PenObject;
+
+HGDIOBJ WINAPI GetStockObject(int object) { return standin::Stock(object); }
+
+HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
+    DeviceContext* context = standin::DcOf(dc);
+    GdiObject* o = standin::ObjectOf(object);
+    if (!context || !o) return nullptr;
+    switch (o->kind) {
+        case GdiKind::brush: {
+            HGDIOBJ previous = context->brush;
+            context->brush = static_cast<BrushObject*>(o);
+            return previous;
+        }
+        case GdiKind::pen: {
+            HGDIOBJ previous = context->pen;
+            context->pen = static_cast<PenObject*>(o);
+            return previous;
+        }
+        case GdiKind::font: {
+            HGDIOBJ previous = context->font;
+            context->font = static_cast<standin::FontObject*>(o);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+BOOL WINAPI DeleteObject(HGDIOBJ object) {
+    GdiObject* o = standin::ObjectOf(object);
+    if (!o) return FALSE;
+    const char* kind = o->kind == GdiKind::brush ? "brush" : o->kind == GdiKind::pen ? "pen" : "font";
+    faults::Record(std::string("DeleteObject ") + kind);
+    if (o->stock) return TRUE;
+    // Windows leaves a selected object alive until it is deselected; here
+    // deleting it would leave the context pointing at freed memory, so it
+    // is refused instead.
+    for (DeviceContext* dc : standin::liveContexts) {
+        if (dc->brush == o || dc->pen == o || dc->font == o) return FALSE;
+    }
+    delete o;
+    return TRUE;
+}
+
+HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
+    if (faults::Hit("CreateSolidBrush")) return nullptr;
+    auto* b = new BrushObject;
+    b->color = color & 0x00FFFFFF;
+    return reinterpret_cast<HBRUSH>(static_cast<GdiObject*>(b));
+}
+
+HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
+    if (faults::Hit("CreatePen")) return nullptr;
+    if (style < PS_SOLID || style > 8) return nullptr;
+    auto* p = new PenObject;
+    p->style = style;
+    p->width = std::max(width, 0);
+    p->color = color & 0x00FFFFFF;
+    return reinterpret_cast<HPEN>(static_cast<GdiObject*>(p));
+}
+
+BOOL WINAPI Rectangle(HDC dc, int left, int top, int right, int bottom) {
+    DeviceContext* context = standin::DcOf(dc);
+    if (!context) return FALSE;
+    if (left > right) std::swap(left, right);
+    if (top > bottom) std::swap(top, bottom);
+    if (!context->surface || right - left < 1 || bottom - top < 1) return TRUE;
+    context->surface->Touch();
+    const PenObject* pen = context->pen;
+    const BrushObject* brush = context->brush;
+    bool fill = brush && !brush->hollow;
+    if (!pen || pen->style == PS_NULL) {
+        // Without an outline GDI fills one pixel less on the right and at
+        // the bottom.
+        if (fill) standin::FillSpan(*context, left, top, right - 2, bottom - 2, brush->color);
+        return TRUE;
+    }
+    // The outline's outer edge runs along left/top and one pixel inside
+    // right/bottom; a wider pen is centred on that edge.
+    int w = std::max(pen->width, 1);
+    int x0 = left - (w - 1) / 2, y0 = top - (w - 1) / 2;
+    int x1 = right - 1 + (w - 1) / 2, y1 = bottom - 1 + (w - 1) / 2;
+    if (fill) standin::FillSpan(*context, x0 + w, y0 + w, x1 - w, y1 - w, brush->color);
+    COLORREF c = pen->color;
+    standin::FillSpan(*context, x0, y0, x1, std::min(y0 + w - 1, y1), c);                       // top
+    standin::FillSpan(*context, x0, std::max(y1 - w + 1, y0 + w), x1, y1, c);                   // bottom
+    standin::FillSpan(*context, x0, y0 + w, std::min(x0 + w - 1, x1), y1 - w, c);               // left
+    standin::FillSpan(*context, std::max(x1 - w + 1, x0 + w), y0 + w, x1, y1 - w, c);           // right
+    return TRUE;
+}
+
+UINT WINAPI SetTextAlign(HDC dc, UINT align) {
+    DeviceContext* context = standin::DcOf(dc);
+    if (!context) return 0xFFFFFFFFu;  // GDI_ERROR
+    UINT previous = context->textAlign;
+    context->textAlign = align;
+    return previous;
+}
+
+COLORREF WINAPI SetTextColor(HDC dc, COLORREF color) {
+    DeviceContext* context = standin::DcOf(dc);
+    if (!context) return CLR_INVALID;
+    COLORREF previous = context->textColor;
+    context->textColor = color & 0x00FFFFFF;
+    return previous;
+}
+
+COLORREF WINAPI SetBkColor(HDC dc, COLORREF color) {
+    DeviceContext* context = standin::DcOf(dc);
+    if (!context) return CLR_INVALID;
+    COLORREF previous = context->bkColor;
+    context->bkColor = color & 0x00FFFFFF;
+    return previous;
+}
+
+int WINAPI SetBkMode(HDC dc, int mode) {
+    DeviceContext* context = standin::DcOf(dc);
+    if (!context || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
+    int previous = context->bkMode;
+    context->bkMode = mode;
+    return previous;
+}
+
+int WINAPI SetROP2(HDC dc, int rop) {
+    DeviceContext* context = standin::DcOf(dc);
+    if (!context || rop < R2_BLACK || rop > R2_WHITE) return 0;
+    int previous = context->rop2;
+    context->rop2 = rop;
+    return previous;
 }

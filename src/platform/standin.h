@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/wintypes.h"
 
@@ -26,6 +27,8 @@ void HostFocusChanged(bool inFront);  // user: WM_ACTIVATE to the main window
 void LoseAllSurfaces();               // ddraw: display taken away
 HWND MainWindowHandle();              // user: the one top-level window, or null
 bool WindowInForeground(HWND window); // user: the window is the active one
+bool HostInForeground();              // user: the host has the keyboard focus
+bool ExclusiveDisplaySet();           // ddraw: some object holds exclusive full screen
 
 // Entry points of the by-name libraries, looked up by GetProcAddress.
 }  // namespace standin
@@ -36,7 +39,23 @@ HRESULT WINAPI DirectDrawCreateEx(GUID* driver, LPVOID* object, REFIID iid, IUnk
 HRESULT WINAPI DirectInputCreateEx(HINSTANCE instance, DWORD version, REFIID iid, LPVOID* object, LPUNKNOWN outer);
 HRESULT WINAPI DirectSoundCreate(const GUID* device, IDirectSound** object, LPUNKNOWN outer);
 
+struct IDirectDraw7;
+struct IDirect3D7;
+struct D3DTLVERTEX;
 namespace standin {
+// The Direct3D object behind IDirectDraw7::QueryInterface(IID_IDirect3D7),
+// holding one reference for the caller; null when none can be made.
+IDirect3D7* CreateDirect3D(IDirectDraw7* directDraw);
+
+// The software rasteriser behind the Direct3D device (tests and benchmarks):
+// its fast paths on (the default) or off, which must change speed only; how
+// many draws took the rectangle fast path since the stand-in was reset; and
+// the vertices of the last DrawPrimitive any device received.
+void SetRasterFastPaths(bool on);
+bool RasterFastPaths();
+unsigned long RasterFastDraws();
+const std::vector<D3DTLVERTEX>& LastDrawnVertices();
+
 // Test overrides set through faults.h, read by the modules they affect.
 bool DisplayMasksOverride(int bitsPerPixel, DWORD& red, DWORD& green, DWORD& blue);
 int DisplayDpi();

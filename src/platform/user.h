@@ -105,3 +105,8 @@ BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint);
 int WINAPI MessageBoxA(HWND window, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI IsWindowVisible(HWND window);
 BOOL WINAPI IsWindowEnabled(HWND window);
+BOOL WINAPI IsWindow(HWND window);
+BOOL WINAPI GetClassInfoExA(HINSTANCE instance, LPCSTR className, WNDCLASSEXA* info);
+int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount);
+BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
+HWND WINAPI GetActiveWindow();

@@ -1,8 +1,317 @@
-// STUB: replaced by the SDL2 display.
+// The host display behind the stand-in's primary surface: an SDL2 window
+// (full screen on the desktop, or a plain window) or nothing at all
+// (headless), plus frame capture to PNG files with libpng.
+//
+// Settings come from the environment the first time the display is asked
+// for (Kind or Present), so a test can set them after resetting the
+// display. Any SDL failure falls back to headless: the program runs on and
+// its frames still reach the capture folder.
+#include <SDL.h>
+#include <png.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "platform/host/host.h"
+#include "platform/standin.h"
+
 namespace standin::host {
-DisplayKind Kind() { return DisplayKind::headless; }
-void Present(const Surface&) {}
-void PumpEvents() {}
-void Shutdown() {}
+
+namespace {
+
+struct DisplayState {
+    bool resolved = false;
+    bool testDefaults = false;  // after ResetDisplay: unset means headless
+    DisplayKind kind = DisplayKind::headless;
+
+    std::string captureDir;
+    unsigned long captureEvery = 1;
+    unsigned long long presented = 0;
+
+    bool videoInit = false;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    int textureWidth = 0, textureHeight = 0;
+    bool vsync = false;
+    std::chrono::steady_clock::time_point nextFrame{};
+    bool cursorShown = true;
+
+    // Pixel value to 0x00BBGGRR, one table per byte of the pixel: unpacking
+    // a masked channel only shifts and ORs bits, so the bytes' results can
+    // be OR-ed together exactly.
+    PixelLayout lutLayout;
+    bool lutValid = false;
+    uint32_t lut[4][256] = {};
+    std::vector<BYTE> rgb;
+};
+
+DisplayState state;
+
+void Trace(const std::string& what) {
+    if (TraceOn()) std::fprintf(stderr, "ringscroller: display: %s\n", what.c_str());
+}
+
+void CloseVideo() {
+    if (state.texture) SDL_DestroyTexture(state.texture);
+    if (state.renderer) SDL_DestroyRenderer(state.renderer);
+    if (state.window) SDL_DestroyWindow(state.window);
+    state.texture = nullptr;
+    state.renderer = nullptr;
+    state.window = nullptr;
+    state.textureWidth = state.textureHeight = 0;
+    if (state.videoInit) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    state.videoInit = false;
+}
+
+void FallBackToHeadless(const std::string& why) {
+    Trace(why + (state.videoInit ? std::string(": ") + SDL_GetError() : std::string()) + "; running headless");
+    CloseVideo();
+    state.kind = DisplayKind::headless;
+}
+
+bool HasDisplayServer() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+void Resolve() {
+    if (state.resolved) return;
+    state.resolved = true;
+
+    const char* wanted = std::getenv("RINGSCROLLER_DISPLAY");
+    std::string want = wanted ? wanted : "";
+    if (want == "headless") {
+        state.kind = DisplayKind::headless;
+    } else if (want == "window") {
+        state.kind = DisplayKind::window;
+    } else if (want == "fullscreen") {
+        state.kind = DisplayKind::fullscreen;
+    } else {
+        if (!want.empty()) Trace("unknown RINGSCROLLER_DISPLAY \"" + want + "\"");
+        state.kind = !state.testDefaults && HasDisplayServer() ? DisplayKind::fullscreen : DisplayKind::headless;
+    }
+    if (state.kind != DisplayKind::headless) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+            Trace(std::string("SDL video: ") + SDL_GetError());
+            state.kind = DisplayKind::headless;
+        } else {
+            state.videoInit = true;
+        }
+    }
+
+    const char* dir = std::getenv("RINGSCROLLER_CAPTURE");
+    state.captureDir = dir ? dir : "";
+    if (!state.captureDir.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(state.captureDir, error);
+        if (error) {
+            Trace("capture folder " + state.captureDir + ": " + error.message());
+            state.captureDir.clear();
+        }
+    }
+    state.captureEvery = 1;
+    if (const char* every = std::getenv("RINGSCROLLER_CAPTURE_EVERY")) {
+        char* end = nullptr;
+        unsigned long n = std::strtoul(every, &end, 10);
+        if (end != every && *end == 0 && n >= 1) state.captureEvery = n;
+        else Trace(std::string("ignoring RINGSCROLLER_CAPTURE_EVERY \"") + every + "\"");
+    }
+}
+
+bool OpenWindow(int width, int height) {
+    Uint32 flags = SDL_WINDOW_SHOWN;
+    int w = width, h = height;
+    if (state.kind == DisplayKind::fullscreen) {
+        // The desktop keeps its own mode; the picture is scaled into it.
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    } else {
+        SDL_Rect usable;
+        if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+            int factor = std::max(1, std::min(usable.w / width, usable.h / height));
+            w = width * factor;
+            h = height * factor;
+        }
+    }
+    state.window = SDL_CreateWindow("ringscroller", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
+    if (!state.window) return false;
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_PRESENTVSYNC);
+    if (!state.renderer) state.renderer = SDL_CreateRenderer(state.window, -1, 0);
+    if (!state.renderer) return false;
+    SDL_RendererInfo info;
+    state.vsync = SDL_GetRendererInfo(state.renderer, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC);
+    SDL_ShowCursor(state.cursorShown ? SDL_ENABLE : SDL_DISABLE);
+    state.nextFrame = std::chrono::steady_clock::now();
+    return true;
+}
+
+bool PrepareTexture(int width, int height) {
+    if (state.texture && state.textureWidth == width && state.textureHeight == height) return true;
+    if (state.texture) SDL_DestroyTexture(state.texture);
+    state.texture = SDL_CreateTexture(state.renderer, SDL_PIXELFORMAT_RGB24, SDL_TEXTUREACCESS_STREAMING, width, height);
+    if (!state.texture) return false;
+    state.textureWidth = width;
+    state.textureHeight = height;
+    // Logical size: SDL scales with the aspect ratio kept, bars around.
+    SDL_RenderSetLogicalSize(state.renderer, width, height);
+    return true;
+}
+
+bool SameLayout(const PixelLayout& a, const PixelLayout& b) {
+    return a.bitsPerPixel == b.bitsPerPixel && a.redMask == b.redMask && a.greenMask == b.greenMask &&
+           a.blueMask == b.blueMask;
+}
+
+void ToRgb(const Surface& s) {
+    if (!state.lutValid || !SameLayout(state.lutLayout, s.layout)) {
+        int bytes = s.layout.BytesPerPixel();
+        for (int i = 0; i < 4; ++i) {
+            for (unsigned v = 0; v < 256; ++v) {
+                BYTE c[3] = {0, 0, 0};
+                if (i < bytes) PixelToRgb8(s.layout, static_cast<DWORD>(v) << (8 * i), c);
+                state.lut[i][v] = c[0] | (c[1] << 8) | (static_cast<uint32_t>(c[2]) << 16);
+            }
+        }
+        state.lutLayout = s.layout;
+        state.lutValid = true;
+    }
+    int bytes = s.layout.BytesPerPixel();
+    state.rgb.resize(static_cast<size_t>(s.width) * s.height * 3);
+    BYTE* out = state.rgb.data();
+    for (int y = 0; y < s.height; ++y) {
+        const BYTE* p = s.Row(y);
+        for (int x = 0; x < s.width; ++x, p += bytes, out += 3) {
+            uint32_t c = state.lut[0][p[0]];
+            for (int i = 1; i < bytes; ++i) c |= state.lut[i][p[i]];
+            out[0] = static_cast<BYTE>(c);
+            out[1] = static_cast<BYTE>(c >> 8);
+            out[2] = static_cast<BYTE>(c >> 16);
+        }
+    }
+}
+
+bool WritePng(const std::string& path, int width, int height, const BYTE* rgb) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_write_struct(&png, info ? &info : nullptr);
+        std::fclose(file);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(file);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Captures are written every frame; favour speed over size.
+    png_set_compression_level(png, 1);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) png_write_row(png, const_cast<BYTE*>(rgb + static_cast<size_t>(y) * width * 3));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0;
+}
+
+void Pace() {
+    if (state.vsync) return;
+    using clock = std::chrono::steady_clock;
+    const auto frame = std::chrono::microseconds(16667);
+    auto now = clock::now();
+    if (now < state.nextFrame) std::this_thread::sleep_until(state.nextFrame);
+    // A late frame starts a new schedule rather than rushing to catch up.
+    state.nextFrame = std::max(now, state.nextFrame) + frame;
+}
+
+void Show(const Surface& s) {
+    if (!state.window && !OpenWindow(s.width, s.height)) {
+        FallBackToHeadless("cannot open the window");
+        return;
+    }
+    if (!PrepareTexture(s.width, s.height)) {
+        FallBackToHeadless("cannot make the screen texture");
+        return;
+    }
+    SDL_UpdateTexture(state.texture, nullptr, state.rgb.data(), s.width * 3);
+    SDL_SetRenderDrawColor(state.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(state.renderer);
+    SDL_RenderCopy(state.renderer, state.texture, nullptr, nullptr);
+    SDL_RenderPresent(state.renderer);
+    Pace();
+}
+
+}  // namespace
+
+DisplayKind Kind() {
+    Resolve();
+    return state.kind;
+}
+
+bool VideoActive() { return state.videoInit; }
+
+void Present(const Surface& primary) {
+    Resolve();
+    ++state.presented;
+    bool capture = !state.captureDir.empty() && (state.presented - 1) % state.captureEvery == 0;
+    bool show = state.kind != DisplayKind::headless;
+    if ((!capture && !show) || primary.width <= 0 || primary.height <= 0 || primary.pixels.empty()) return;
+    ToRgb(primary);
+    if (capture) {
+        char name[40];
+        std::snprintf(name, sizeof name, "frame-%06llu.png", state.presented);
+        std::string path = state.captureDir + "/" + name;
+        if (!WritePng(path, primary.width, primary.height, state.rgb.data())) Trace("cannot write " + path);
+    }
+    if (show) Show(primary);
+}
+
+void PumpEvents() {
+    if (!state.videoInit) return;
+    SDL_PumpEvents();
+    SDL_Event e;
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_QUIT, SDL_QUIT) > 0) RequestEscape();
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT) > 0) {
+        switch (e.window.event) {
+            case SDL_WINDOWEVENT_FOCUS_GAINED: HostFocusChanged(true); break;
+            case SDL_WINDOWEVENT_FOCUS_LOST: HostFocusChanged(false); break;
+            case SDL_WINDOWEVENT_MINIMIZED: LoseAllSurfaces(); break;
+            case SDL_WINDOWEVENT_CLOSE: RequestEscape(); break;
+            default: break;
+        }
+    }
+    // Key events stay queued for the keyboard; nothing else is wanted.
+    SDL_FlushEvents(SDL_FIRSTEVENT + 1, SDL_KEYDOWN - 1);
+    SDL_FlushEvents(SDL_KEYUP + 1, SDL_LASTEVENT);
+}
+
+void CursorShown(bool shown) {
+    state.cursorShown = shown;
+    if (state.window) SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+}
+
+void ResetDisplay() {
+    CloseVideo();
+    state = DisplayState{};
+    state.testDefaults = true;
+}
+
+void Shutdown() {
+    CloseAudio();
+    CloseVideo();
+    SDL_Quit();
+}
+
 }  // namespace standin::host

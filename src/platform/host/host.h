@@ -16,6 +16,19 @@ DisplayKind Kind();
 // there is one, else paces at 60 Hz; headless is unpaced.
 void Present(const Surface& primary);
 
+// True while an SDL video window is up (never when headless). The display
+// takes only window and quit events from SDL's queue; key events stay there
+// for the keyboard, and SDL_GetKeyboardState stays current.
+bool VideoActive();
+
+// The cursor's display counter went to >= 0 (shown) or below (hidden).
+void CursorShown(bool shown);
+
+// Forgets the display's settings and closes its window, so the next Kind()
+// or Present() reads the environment again. After it, an unset
+// RINGSCROLLER_DISPLAY means headless (tests never open a window unasked).
+void ResetDisplay();
+
 // Handles waiting host events: focus changes, minimising, the close button.
 void PumpEvents();
 
