@@ -62,4 +62,8 @@ void HoldKey(int scanCode, bool held);
 // Dots per inch the display device context reports (96 by default).
 void SetDisplayDpi(int dpi);
 
+// Whether the host has an audio device DirectSoundCreate can open. Until a
+// test says, the real host is asked (headless runs have none).
+void SetAudioDevice(bool present);
+
 }  // namespace faults
