@@ -63,10 +63,8 @@ struct Demo {
         setenv("RINGSCROLLER_DISPLAY", "headless", 1);
         faults::Reset();
         runtime = RuntimeState{};
-        runtime.heap = HeapCreate(0, 4000, 0);
-        runtime.workStart = static_cast<BYTE*>(HeapAlloc(runtime.heap, HEAP_ZERO_MEMORY, kWorkAreaSize));
-        runtime.workPtr = runtime.workStart;
-        runtime.workEnd = runtime.workStart + kWorkAreaSize;
+        CreatePrivateHeap();
+        CreateWorkArea();
         if (!InitScreenSystem() || OpenScreen(640, 480, 16, " ") != 1) return;
         InitSprite3DSystem();
         loadedBitmap = LoadSpriteFromFile(1, "glimrotan.bmp", kModeTexture) != nullptr;

@@ -22,10 +22,8 @@ void BM_CaptureGlyphs(benchmark::State& state) {
     sprites = SpriteStore{};
     drawing = DrawingContext{};
     fonts = FontTable{};
-    runtime.heap = HeapCreate(0, 4000, 0);
-    runtime.workStart = static_cast<BYTE*>(HeapAlloc(runtime.heap, HEAP_ZERO_MEMORY, kWorkAreaSize));
-    runtime.workPtr = runtime.workStart;
-    runtime.workEnd = runtime.workStart + kWorkAreaSize;
+    CreatePrivateHeap();
+    CreateWorkArea();
     runtime.instance = GetModuleHandleA(nullptr);
     InitDrawing();
     InitFonts();

@@ -11,10 +11,8 @@ void BM_AdvanceScroll(benchmark::State& state) {
     faults::Reset();
     runtime = RuntimeState{};
     scroller = ScrollerState{};
-    runtime.heap = HeapCreate(0, 4000, 0);
-    runtime.workStart = static_cast<BYTE*>(HeapAlloc(runtime.heap, HEAP_ZERO_MEMORY, kWorkAreaSize));
-    runtime.workPtr = runtime.workStart;
-    runtime.workEnd = runtime.workStart + kWorkAreaSize;
+    CreatePrivateHeap();
+    CreateWorkArea();
     AllocParticles();
     AllocGlyphTable();
     for (int row = 0; row < 59; ++row)

@@ -16,8 +16,7 @@ namespace {
 
 bool OpenOnce() {
     faults::Reset();
-    runtime.heap = HeapCreate(0, 4000, 0);
-    if (!runtime.heap || !InitScreenSystem()) return false;
+    if (!CreatePrivateHeap() || !InitScreenSystem()) return false;
     return OpenScreen(640, 480, 16, " ") == 1;
 }
 

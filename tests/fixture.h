@@ -34,10 +34,8 @@ inline void ResetRuntimeRecords() {
 
 // The private heap and the work area, without any library start-up.
 inline void MakeHeapAndWorkArea() {
-    runtime.heap = HeapCreate(0, 4000, 0);
-    runtime.workStart = static_cast<BYTE*>(HeapAlloc(runtime.heap, HEAP_ZERO_MEMORY, kWorkAreaSize));
-    runtime.workPtr = runtime.workStart;
-    runtime.workEnd = runtime.workStart + kWorkAreaSize;
+    CreatePrivateHeap();
+    CreateWorkArea();
 }
 
 class RuntimeTest : public ::testing::Test {
@@ -47,4 +45,17 @@ protected:
         MakeHeapAndWorkArea();
     }
     void TearDown() override { faults::Reset(); }
+};
+
+// The particle bitmap as the source tree holds it.
+constexpr char kParticleBitmap[] = RINGSCROLLER_SOURCE_DIR "/assets/glimrotan.bmp";
+
+// A runtime test with the screen system started and the demo's screen open.
+class OpenScreenTest : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        ASSERT_NE(InitScreenSystem(), nullptr);
+        ASSERT_EQ(OpenScreen(640, 480, 16, " "), 1);
+    }
 };

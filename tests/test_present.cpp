@@ -11,14 +11,12 @@
 
 namespace {
 
-const char kParticle[] = RINGSCROLLER_SOURCE_DIR "/assets/glimrotan.bmp";
+const char* const kParticle = kParticleBitmap;
 
-class FramePresentation : public RuntimeTest {
+class FramePresentation : public OpenScreenTest {
 protected:
     void SetUp() override {
-        RuntimeTest::SetUp();
-        ASSERT_NE(InitScreenSystem(), nullptr);
-        ASSERT_EQ(OpenScreen(640, 480, 16, " "), 1);
+        OpenScreenTest::SetUp();
         // Let the window messages of opening the screen run first.
         FlipBuffers();
         ASSERT_EQ(screen.active, 1);

@@ -21,14 +21,12 @@
 
 namespace {
 
-const char kGlimrotan[] = RINGSCROLLER_SOURCE_DIR "/assets/glimrotan.bmp";
+const char* const kGlimrotan = kParticleBitmap;
 
-class Sprite3DTest : public RuntimeTest {
+class Sprite3DTest : public OpenScreenTest {
 protected:
     void SetUp() override {
-        RuntimeTest::SetUp();
-        ASSERT_NE(InitScreenSystem(), nullptr);
-        ASSERT_EQ(OpenScreen(640, 480, 16, " "), 1);
+        OpenScreenTest::SetUp();
         ASSERT_EQ(InitSprite3DSystem(), 1);
     }
 

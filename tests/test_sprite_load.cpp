@@ -16,12 +16,10 @@ using testbmp::Make;
 using testbmp::Solid;
 using testbmp::TempFile;
 
-class SpriteLoading : public RuntimeTest {
+class SpriteLoading : public OpenScreenTest {
 protected:
     void SetUp() override {
-        RuntimeTest::SetUp();
-        ASSERT_NE(InitScreenSystem(), nullptr);
-        ASSERT_EQ(OpenScreen(640, 480, 16, " "), 1);
+        OpenScreenTest::SetUp();
         ASSERT_EQ(screen.pixelFormat, kPixel565);
     }
     void TearDown() override {
@@ -74,7 +72,7 @@ TEST_F(SpriteLoading, LoadsAFileUprightInTheScreenFormatWithTheColourKey) {
 }
 
 TEST_F(SpriteLoading, TheDemoParticleLoadsAsATexture) {
-    void* result = LoadSpriteFromFile(1, RINGSCROLLER_SOURCE_DIR "/assets/glimrotan.bmp", kModeTexture);
+    void* result = LoadSpriteFromFile(1, kParticleBitmap, kModeTexture);
     ASSERT_NE(result, nullptr);
     standin::Surface* pixels = Pixels(1);
     ASSERT_NE(pixels, nullptr);

@@ -25,21 +25,29 @@ void FatalError(const char* message, int exitCode) {
     ExitProcess(static_cast<UINT>(exitCode));
 }
 
+HANDLE CreatePrivateHeap() {
+    runtime.heap = HeapCreate(0, 4000, 0);
+    return runtime.heap;
+}
+
+BYTE* CreateWorkArea() {
+    runtime.workStart = static_cast<BYTE*>(HeapAlloc(runtime.heap, HEAP_ZERO_MEMORY, kWorkAreaSize));
+    runtime.workPtr = runtime.workStart;
+    runtime.workEnd = runtime.workStart ? runtime.workStart + kWorkAreaSize : nullptr;
+    return runtime.workStart;
+}
+
 void StartRuntime(HINSTANCE instance) {
     runtime = RuntimeState{};
     scroller = ScrollerState{};
     runtime.instance = instance;
 
-    runtime.heap = HeapCreate(0, 4000, 0);
-    if (!runtime.heap) FatalError("The private heap could not be created.", kExitNoHeap);
+    if (!CreatePrivateHeap()) FatalError("The private heap could not be created.", kExitNoHeap);
 
     InitDrawing();
     InitFonts();
 
-    runtime.workStart = static_cast<BYTE*>(HeapAlloc(runtime.heap, HEAP_ZERO_MEMORY, kWorkAreaSize));
-    if (!runtime.workStart) FatalError("The string work area could not be allocated.", kExitNoWorkArea);
-    runtime.workPtr = runtime.workStart;
-    runtime.workEnd = runtime.workStart + kWorkAreaSize;
+    if (!CreateWorkArea()) FatalError("The string work area could not be allocated.", kExitNoWorkArea);
 
     InitScreenSystem();
     InitSprite3DSystem();

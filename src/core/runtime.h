@@ -15,6 +15,13 @@ extern RuntimeState runtime;
 
 constexpr DWORD kWorkAreaSize = 64000;
 
+// The private heap (options 0, 4000 bytes to start, no maximum) into
+// runtime.heap; null when it cannot be made.
+HANDLE CreatePrivateHeap();
+// The zero-filled string work area from the private heap, with workPtr at its
+// start; null when it cannot be allocated.
+BYTE* CreateWorkArea();
+
 // Steps 1 to 9 of start-up: clears the runtime and demo state, creates the
 // heap and the work area, and starts every library subsystem in order.
 void StartRuntime(HINSTANCE instance);

@@ -73,6 +73,14 @@ DWORD PixelBits(const PixelLayout& layout) {
     return bytes >= 4 ? 0xFFFFFFFFu : ((1u << (8 * bytes)) - 1u);
 }
 
+// The whole surface for a null rectangle; false for one that is empty or
+// reaches outside the surface, which DirectDraw refuses.
+bool AreaOf(const Surface& surface, const RECT* rect, RECT& area) {
+    area = rect ? *rect : RECT{0, 0, surface.width, surface.height};
+    return area.left >= 0 && area.top >= 0 && area.left < area.right && area.top < area.bottom &&
+           area.right <= surface.width && area.bottom <= surface.height;
+}
+
 class DirectDraw;
 class DDSurface;
 
@@ -263,13 +271,8 @@ HRESULT DDSurface::Blt(LPRECT destRect, IDirectDrawSurface7* source, LPRECT, DWO
     if (locked) return Failed(call, DDERR_SURFACEBUSY);
     if (!(flags & DDBLT_COLORFILL)) return Failed(call + " (only colour fills)", DDERR_UNSUPPORTED);
     if (!fx || fx->dwSize != sizeof(DDBLTFX) || source) return Failed(call, DDERR_INVALIDPARAMS);
-    RECT r{0, 0, surface.width, surface.height};
-    if (destRect) {
-        r = *destRect;
-        if (r.left < 0 || r.top < 0 || r.left >= r.right || r.top >= r.bottom || r.right > surface.width ||
-            r.bottom > surface.height)
-            return Failed(call + " (rectangle)", DDERR_INVALIDPARAMS);
-    }
+    RECT r;
+    if (!AreaOf(surface, destRect, r)) return Failed(call + " (rectangle)", DDERR_INVALIDPARAMS);
     DWORD value = fx->dwFillColor & PixelBits(surface.layout);
     int bytes = surface.layout.BytesPerPixel();
     size_t span = static_cast<size_t>(r.right - r.left) * bytes;
@@ -342,13 +345,8 @@ HRESULT DDSurface::Lock(LPRECT rect, LPDDSURFACEDESC2 description, DWORD, HANDLE
     if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
     if (surface.lost) return Failed(call, DDERR_SURFACELOST);
     if (Busy()) return Failed(call, DDERR_SURFACEBUSY);
-    RECT r{0, 0, surface.width, surface.height};
-    if (rect) {
-        r = *rect;
-        if (r.left < 0 || r.top < 0 || r.left >= r.right || r.top >= r.bottom || r.right > surface.width ||
-            r.bottom > surface.height)
-            return Failed(call + " (rectangle)", DDERR_INVALIDPARAMS);
-    }
+    RECT r;
+    if (!AreaOf(surface, rect, r)) return Failed(call + " (rectangle)", DDERR_INVALIDPARAMS);
     Describe(*description);
     description->dwFlags |= DDSD_LPSURFACE;
     description->lpSurface = surface.Row(r.top) + static_cast<size_t>(r.left) * surface.layout.BytesPerPixel();
