@@ -10,9 +10,6 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::vector<std::string> kSoundCalls = {"LoadLibraryA DSOUND.DLL", "FreeLibrary DSOUND.DLL", "DirectSoundCreate",
-                                              "IDirectSound"};
-
 class SoundTest : public RuntimeTest {
 protected:
     void SetUp() override {
@@ -20,113 +17,67 @@ protected:
         runtime.instance = GetModuleHandleA(nullptr);
         faults::SetAudioDevice(true);
     }
+    static Calls Closing() {
+        faults::StartRecording();
+        CloseSound();
+        return faults::RecordedMatching({"IDirectSound", "FreeLibrary"});
+    }
 };
 
-TEST_F(SoundTest, OpensDeviceInPriorityModeWithItsPrimaryBuffer) {
+TEST_F(SoundTest, OpensOnceInPriorityModeAndClosesBufferThenDeviceThenLibrary) {
     faults::StartRecording();
     EXPECT_NE(OpenSound(), 0);
-    EXPECT_NE(sound.directSound, nullptr);
     EXPECT_NE(sound.primaryBuffer, nullptr);
-    EXPECT_NE(screen.window, nullptr);
-    EXPECT_EQ(faults::RecordedMatching(kSoundCalls),
+    EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound"}),
               (Calls{"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound::SetCooperativeLevel",
                      "IDirectSound::CreateSoundBuffer"}));
-}
-
-TEST_F(SoundTest, CloseReleasesBufferThenDeviceThenUnloads) {
-    ASSERT_NE(OpenSound(), 0);
-    faults::StartRecording();
-    CloseSound();
-    EXPECT_EQ(faults::RecordedMatching({"IDirectSound", "FreeLibrary"}),
-              (Calls{"IDirectSoundBuffer::Release", "IDirectSound::Release", "FreeLibrary DSOUND.DLL"}));
-    EXPECT_EQ(sound.primaryBuffer, nullptr);
-    EXPECT_EQ(sound.directSound, nullptr);
-    EXPECT_EQ(sound.soundLibrary, nullptr);
-
-    // Closed is closed: a second close gives nothing back twice.
-    faults::StartRecording();
-    CloseSound();
-    EXPECT_TRUE(faults::Recorded().empty());
-}
-
-TEST_F(SoundTest, OpenAgainKeepsTheOneDevice) {
-    ASSERT_NE(OpenSound(), 0);
+    // Opening again keeps the one device.
     IDirectSound* device = sound.directSound;
     faults::StartRecording();
     EXPECT_NE(OpenSound(), 0);
     EXPECT_EQ(sound.directSound, device);
-    EXPECT_TRUE(faults::RecordedMatching(kSoundCalls).empty());
-}
+    EXPECT_TRUE(faults::RecordedMatching({"LoadLibraryA", "DirectSoundCreate", "IDirectSound"}).empty());
 
-TEST_F(SoundTest, NoWindowMeansNoLibraryLoaded) {
-    faults::Fail("CreateWindowExA");
-    faults::StartRecording();
-    EXPECT_EQ(OpenSound(), 0);
-    EXPECT_TRUE(faults::RecordedMatching({"LoadLibraryA"}).empty());
-    CloseSound();
-    EXPECT_TRUE(faults::RecordedMatching({"FreeLibrary", "IDirectSound"}).empty());
-}
-
-// Each later failure: OpenSound says 0 and keeps what it made; CloseSound
-// gives back exactly that.
-struct OpenFailure {
-    const char* call;
-    Calls close;  // what CloseSound then does, in order
-};
-
-class SoundOpenFailureTest : public SoundTest, public ::testing::WithParamInterface<OpenFailure> {};
-
-TEST_P(SoundOpenFailureTest, CloseGivesBackWhatTheFailedOpenLeft) {
-    faults::Fail(GetParam().call);
-    EXPECT_EQ(OpenSound(), 0);
+    EXPECT_EQ(Closing(), (Calls{"IDirectSoundBuffer::Release", "IDirectSound::Release", "FreeLibrary DSOUND.DLL"}));
     EXPECT_EQ(sound.primaryBuffer, nullptr);
-    faults::StartRecording();
-    CloseSound();
-    EXPECT_EQ(faults::RecordedMatching({"IDirectSound", "FreeLibrary"}), GetParam().close);
     EXPECT_EQ(sound.directSound, nullptr);
     EXPECT_EQ(sound.soundLibrary, nullptr);
+    EXPECT_TRUE(Closing().empty());  // closed is closed
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachStep, SoundOpenFailureTest,
-    ::testing::Values(OpenFailure{"LoadLibraryA DSOUND.DLL", {}},
-                      OpenFailure{"GetProcAddress DirectSoundCreate", {"FreeLibrary DSOUND.DLL"}},
-                      OpenFailure{"DirectSoundCreate", {"FreeLibrary DSOUND.DLL"}},
-                      OpenFailure{"IDirectSound::SetCooperativeLevel", {"IDirectSound::Release", "FreeLibrary DSOUND.DLL"}},
-                      OpenFailure{"IDirectSound::CreateSoundBuffer", {"IDirectSound::Release", "FreeLibrary DSOUND.DLL"}}),
-    [](const ::testing::TestParamInfo<OpenFailure>& info) {
-        std::string name = info.param.call;
-        for (char& c : name) {
-            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        }
-        return name;
-    });
-
-TEST_F(SoundTest, MachineWithoutAudioHasNoDevice) {
-    faults::SetAudioDevice(false);
-    EXPECT_EQ(OpenSound(), 0);
-    EXPECT_EQ(sound.directSound, nullptr);
-    EXPECT_NE(sound.soundLibrary, nullptr);
-    faults::StartRecording();
-    CloseSound();
-    EXPECT_EQ(faults::RecordedMatching({"IDirectSound", "FreeLibrary"}), (Calls{"FreeLibrary DSOUND.DLL"}));
+// Each failure: OpenSound says 0 and keeps what it made; CloseSound gives
+// back exactly that. Without a window no library is even loaded.
+TEST_F(SoundTest, CloseGivesBackWhatEachFailedOpenLeft) {
+    const Calls device = {"IDirectSound::Release", "FreeLibrary DSOUND.DLL"}, library = {"FreeLibrary DSOUND.DLL"};
+    struct Case {
+        const char* fail;  // null: a machine without an audio device
+        Calls close;
+    };
+    for (const Case& c : {Case{"CreateWindowExA", {}}, Case{"LoadLibraryA DSOUND.DLL", {}},
+                          Case{"GetProcAddress DirectSoundCreate", library}, Case{"DirectSoundCreate", library},
+                          Case{nullptr, library}, Case{"IDirectSound::SetCooperativeLevel", device},
+                          Case{"IDirectSound::CreateSoundBuffer", device}}) {
+        SCOPED_TRACE(c.fail ? c.fail : "no audio device");
+        SetUp();
+        faults::SetAudioDevice(c.fail != nullptr);
+        if (c.fail) faults::Fail(c.fail);
+        faults::StartRecording();
+        EXPECT_EQ(OpenSound(), 0);
+        const bool noWindow = c.fail && std::string(c.fail) == "CreateWindowExA";
+        EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA"}).size(), noWindow ? 0u : 1u);
+        EXPECT_EQ(sound.primaryBuffer, nullptr);
+        EXPECT_EQ(Closing(), c.close);
+        EXPECT_EQ(sound.directSound, nullptr);
+        EXPECT_EQ(sound.soundLibrary, nullptr);
+    }
 }
 
 // ------------------------------------------------------------------ stand-in
-
-TEST_F(SoundTest, HeadlessHostHasNoAudioDevice) {
-    faults::Reset();  // back to asking the host, which is headless here
-    IDirectSound* device = reinterpret_cast<IDirectSound*>(1);
-    EXPECT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DSERR_NODRIVER);
-    EXPECT_EQ(device, nullptr);
-}
 
 TEST_F(SoundTest, StandInChecksLevelAndPrimaryBufferDescription) {
     ASSERT_NE(CreateMainWindow(), 0);
     IDirectSound* device = nullptr;
     ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
-    ASSERT_NE(device, nullptr);
-
     DSBUFFERDESC description{};
     description.dwSize = sizeof(DSBUFFERDESC);
     description.dwFlags = DSBCAPS_PRIMARYBUFFER;
@@ -137,27 +88,27 @@ TEST_F(SoundTest, StandInChecksLevelAndPrimaryBufferDescription) {
     EXPECT_EQ(device->SetCooperativeLevel(screen.window, 0), DSERR_INVALIDPARAM);
     ASSERT_EQ(device->SetCooperativeLevel(screen.window, DSSCL_PRIORITY), DS_OK);
 
-    DSBUFFERDESC bad = description;
-    bad.dwSize = 12;
-    EXPECT_EQ(device->CreateSoundBuffer(&bad, &buffer, nullptr), DSERR_INVALIDPARAM);
-    bad = description;
-    bad.dwBufferBytes = 4096;  // the primary buffer's size is the device's
-    EXPECT_EQ(device->CreateSoundBuffer(&bad, &buffer, nullptr), DSERR_INVALIDPARAM);
     WAVEFORMATEX wave{};
-    bad = description;
-    bad.lpwfxFormat = &wave;
-    EXPECT_EQ(device->CreateSoundBuffer(&bad, &buffer, nullptr), DSERR_INVALIDPARAM);
+    DSBUFFERDESC bad[3] = {description, description, description};
+    bad[0].dwSize = 12;
+    bad[1].dwBufferBytes = 4096;  // the primary buffer's size is the device's
+    bad[2].lpwfxFormat = &wave;
+    for (DSBUFFERDESC& b : bad) EXPECT_EQ(device->CreateSoundBuffer(&b, &buffer, nullptr), DSERR_INVALIDPARAM);
     EXPECT_EQ(buffer, nullptr);
 
     ASSERT_EQ(device->CreateSoundBuffer(&description, &buffer, nullptr), DS_OK);
     IDirectSoundBuffer* again = nullptr;
     ASSERT_EQ(device->CreateSoundBuffer(&description, &again, nullptr), DS_OK);
     EXPECT_EQ(again, buffer);  // there is one primary buffer
-
     // The buffers keep the device alive until they go.
     EXPECT_EQ(device->Release(), 1u);
     EXPECT_EQ(again->Release(), 1u);
     EXPECT_EQ(buffer->Release(), 0u);
+
+    faults::Reset();  // back to asking the host, which is headless here
+    device = reinterpret_cast<IDirectSound*>(1);
+    EXPECT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DSERR_NODRIVER);
+    EXPECT_EQ(device, nullptr);
 }
 
 }  // namespace
