@@ -35,7 +35,9 @@ TEST_F(FontsTest, ANumberAtOrAboveTheCapacityGrowsTheTableToTenMore) {
         EXPECT_EQ(HeapSize(runtime.heap, 0, fonts.fontTable), capacity * sizeof(HFONT)) << number;
         EXPECT_EQ(FontHandle(number), font);
         for (int n = 0; n < capacity; ++n) {
-            if (n != number) EXPECT_EQ(FontHandle(n), nullptr) << number << " slot " << n;
+            if (n != number) {
+                EXPECT_EQ(FontHandle(n), nullptr) << number << " slot " << n;
+            }
         }
     }
 }
