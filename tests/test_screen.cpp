@@ -1,4 +1,3 @@
-#include <png.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -6,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "demo_frames.h"
 #include "platform/gdi_internal.h"
 #include "platform/host/host.h"
 #include "screen/color.h"
@@ -232,18 +232,13 @@ TEST_F(ScreenTest, CloseWithNoOpenScreenStillFreesSpritesAndHides) {
 
 // ---- the host display ----
 
-// A PNG file read back as 8-bit RGB; empty if it cannot be read.
+// A captured frame read back as 8-bit RGB; empty if it cannot be read.
 std::vector<BYTE> ReadPng(const std::string& path, int& width, int& height) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    std::vector<BYTE> rgb;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
-    image.format = PNG_FORMAT_RGB;
-    width = static_cast<int>(image.width);
-    height = static_cast<int>(image.height);
-    rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) rgb.clear();
-    return rgb;
+    demo_frames::Frame frame;
+    if (!demo_frames::ReadPng(path, frame)) return {};
+    width = frame.width;
+    height = frame.height;
+    return frame.rgb;
 }
 
 class ScreenHost : public ScreenTest {
@@ -259,7 +254,7 @@ protected:
         std::filesystem::remove_all(folder);
         ScreenTest::TearDown();
     }
-    std::string Frame(int n) { return (folder / ("frame-00000" + std::to_string(n) + ".png")).string(); }
+    std::string Frame(int n) { return (folder / demo_frames::FrameName(n)).string(); }
     void Show(int times) {
         for (int i = 0; i < times; ++i) ASSERT_EQ(screen.primary->Flip(nullptr, DDFLIP_WAIT), DD_OK);
     }
