@@ -45,12 +45,7 @@ public:
     }
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDirect3DDevice7) return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IDirect3DDevice7*>(this);
-        return S_OK;
+        return standin::QueryOwnInterface(static_cast<IDirect3DDevice7*>(this), riid, &IID_IDirect3DDevice7, object);
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override {
@@ -158,12 +153,7 @@ public:
     ~Direct3D() override { liveDirect3Ds.erase(this); }
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDirect3D7) return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IDirect3D7*>(this);
-        return S_OK;
+        return standin::QueryOwnInterface(static_cast<IDirect3D7*>(this), riid, &IID_IDirect3D7, object);
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override {

@@ -100,12 +100,7 @@ public:
     std::string Name(const char* method) const { return std::string("IDirectDrawSurface7::") + method + " " + KindName(kind); }
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDirectDrawSurface7) return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IDirectDrawSurface7*>(this);
-        return S_OK;
+        return standin::QueryOwnInterface(static_cast<IDirectDrawSurface7*>(this), riid, &IID_IDirectDrawSurface7, object);
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override {
@@ -186,22 +181,18 @@ public:
     ~DirectDraw() override { liveDirectDraws.erase(this); }
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid != IID_IDirect3D7) {
+            return standin::QueryOwnInterface(static_cast<IDirectDraw7*>(this), riid, &IID_IDirectDraw7, object);
+        }
+        // The Direct3D object is reached through DirectDraw, as on Windows.
         if (!object) return E_POINTER;
         *object = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IDirectDraw7) {
-            AddRef();
-            *object = static_cast<IDirectDraw7*>(this);
-            return S_OK;
-        }
-        if (riid == IID_IDirect3D7) {
-            if (faults::Hit("IDirectDraw7::QueryInterface IDirect3D7"))
-                return Failed("IDirectDraw7::QueryInterface IDirect3D7", E_NOINTERFACE);
-            IDirect3D7* d3d = standin::CreateDirect3D(this);
-            if (!d3d) return Failed("IDirectDraw7::QueryInterface IDirect3D7", E_NOINTERFACE);
-            *object = d3d;
-            return S_OK;
-        }
-        return E_NOINTERFACE;
+        if (faults::Hit("IDirectDraw7::QueryInterface IDirect3D7"))
+            return Failed("IDirectDraw7::QueryInterface IDirect3D7", E_NOINTERFACE);
+        IDirect3D7* d3d = standin::CreateDirect3D(this);
+        if (!d3d) return Failed("IDirectDraw7::QueryInterface IDirect3D7", E_NOINTERFACE);
+        *object = d3d;
+        return S_OK;
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override {

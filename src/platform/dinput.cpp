@@ -103,12 +103,7 @@ void Destroy(IUnknown* object) {
 // ---------------------------------------------------------------- DirectInput
 
 HRESULT DirectInput::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirectInput7A) return E_NOINTERFACE;
-    AddRef();
-    *object = this;
-    return S_OK;
+    return standin::QueryOwnInterface(this, riid, &IID_IDirectInput7A, object);
 }
 
 ULONG DirectInput::Release() {
@@ -144,12 +139,7 @@ KeyboardDevice::~KeyboardDevice() {
 }
 
 HRESULT KeyboardDevice::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirectInputDevice7A) return E_NOINTERFACE;
-    AddRef();
-    *object = this;
-    return S_OK;
+    return standin::QueryOwnInterface(this, riid, &IID_IDirectInputDevice7A, object);
 }
 
 ULONG KeyboardDevice::Release() {

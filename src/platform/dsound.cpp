@@ -77,12 +77,7 @@ PrimaryBuffer::~PrimaryBuffer() {
 }
 
 HRESULT PrimaryBuffer::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown) return E_NOINTERFACE;
-    AddRef();
-    *object = this;
-    return S_OK;
+    return standin::QueryOwnInterface(this, riid, nullptr, object);
 }
 
 ULONG PrimaryBuffer::Release() {
@@ -99,12 +94,7 @@ DirectSound::~DirectSound() {
 }
 
 HRESULT DirectSound::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown) return E_NOINTERFACE;
-    AddRef();
-    *object = this;
-    return S_OK;
+    return standin::QueryOwnInterface(this, riid, nullptr, object);
 }
 
 ULONG DirectSound::Release() {

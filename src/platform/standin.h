@@ -30,7 +30,18 @@ bool WindowInForeground(HWND window); // user: the window is the active one
 bool HostInForeground();              // user: the host has the keyboard focus
 bool ExclusiveDisplaySet();           // ddraw: some object holds exclusive full screen
 
-// Entry points of the by-name libraries, looked up by GetProcAddress.
+// QueryInterface of a stand-in object that answers to IUnknown and to its own
+// interface `own` (to IUnknown alone when `own` is null), as COM asks.
+template <class Interface>
+HRESULT QueryOwnInterface(Interface* self, REFIID riid, const GUID* own, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (riid != IID_IUnknown && !(own && riid == *own)) return E_NOINTERFACE;
+    self->AddRef();
+    *object = self;
+    return S_OK;
+}
+
 }  // namespace standin
 
 struct IDirectInput7A;

@@ -214,7 +214,7 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM lParam) 
             return TRUE;
         }
         case WM_PAINT: {
-            PAINTSTRUCT ps;
+            PAINTSTRUCT ps{};
             BeginPaint(window, &ps);
             EndPaint(window, &ps);
             return 0;

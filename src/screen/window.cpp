@@ -45,7 +45,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case WM_PAINT: {
             // Nothing to draw: validating the window is all that is needed.
-            PAINTSTRUCT paint;
+            PAINTSTRUCT paint{};
             BeginPaint(window, &paint);
             EndPaint(window, &paint);
             return 1;
