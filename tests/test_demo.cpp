@@ -1,51 +1,119 @@
-// The whole demo in-process: start-up, the frame loop and shutdown through
-// ProgramMain, with the exit trapped, Escape scripted and frames captured.
-// Also the check of a real run's capture folder (RINGSCROLLER_E2E_DIR).
+// The demo where its frames cannot show it (those are checked whole by
+// e2e_headless.sh): the arrays' records, odd scroll text, the glyph capture's
+// failure paths, and whole in-process runs with each library failing.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <string>
+#include <fstream>
+#include <iterator>
 #include <thread>
-#include <vector>
 
-#include "demo_frames.h"
+#include "core/arrays.h"
+#include "core/strings.h"
+#include "demo/glyphs.h"
 #include "fixture.h"
 
 namespace fs = std::filesystem;
-using demo_frames::Frame;
 
 namespace {
 
-using Calls = std::vector<std::string>;
+class ScrollerTest : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        AllocParticles();
+        AllocGlyphTable();
+        LayOutRing();
+        StartScroll();
+    }
+    static float Brightness(int spoke, int j) { return scroller.particles[32 * spoke + j].brightness; }
+};
 
-size_t CountPngs(const fs::path& dir) {
-    size_t n = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) n += entry.path().extension() == ".png";
-    return n;
+TEST_F(ScrollerTest, ArraysCarryTheirCountsTypeCodesAndStrides) {
+    EXPECT_EQ(ArrayBlockOf(scroller.particles)->count, 11601);
+    EXPECT_EQ(ArrayBlockOf(scroller.particles)->typeCode, 7);
+    EXPECT_EQ(ArrayBlockOf(scroller.glyphs)->count, 62769);
+    EXPECT_EQ(ArrayBlockOf(scroller.glyphs)->typeCode, 5);
+    EXPECT_EQ(scroller.glyphStrides[0], 1029);
+    EXPECT_EQ(scroller.particleCount, 10880);
+    for (int i = 10880; i <= 11601; ++i) {
+        const Particle& p = scroller.particles[i];
+        ASSERT_TRUE(p.x == 0 && p.y == 0 && p.brightness == 0) << "past the ring: " << i;
+    }
 }
 
-Frame ReadFrame(const fs::path& dir, unsigned long number) {
-    Frame f;
-    EXPECT_TRUE(demo_frames::ReadPng(dir / demo_frames::FrameName(number), f)) << "frame " << number;
-    return f;
+// Characters outside space .. "\" have no glyph row: they show blank rather
+// than reading outside the table, and the scroll leaves the work area as it was.
+TEST_F(ScrollerTest, CharactersWithoutAGlyphRowShowBlank) {
+    for (int k = 0; k < kGlyphRows * kGlyphCells; ++k) scroller.glyphs[k] = 255;
+    char odd[] = {'A', '\x7F', '\x1F', '\xE9', 'B', 0};  // positions 2 to 4 have no row
+    AssignString(&scroller.scrollText, odd);
+    scroller.textPos = 2;
+    BYTE* before = runtime.workPtr;
+    for (int step = 0; step < 26 * 3 - 1; ++step) {
+        AdvanceScroll();
+        for (int j = 0; j < 32; ++j) ASSERT_EQ(Brightness(339, j), 0.0f) << "position " << scroller.textPos;
+    }
+    AdvanceScroll();
+    EXPECT_EQ(scroller.textPos, 0) << "the last character is never shown";
+    EXPECT_EQ(Brightness(339, 0), 255.0f) << "A has its row";
+    EXPECT_EQ(runtime.workPtr, before);
+}
+
+class GlyphsTest : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        InitDrawing();
+        InitFonts();
+        Open();
+        LoadFontFace(0, "Arial Black", 22);
+        AllocGlyphTable();
+    }
+    static int LitCells(int row, int from, int to) {
+        int n = 0;
+        for (int k = from; k < to; ++k) n += GlyphCell(row, k) != 0;
+        return n;
+    }
+};
+
+TEST_F(GlyphsTest, CaptureFillsOnlyItsCellsAndLeavesTheBackBufferBlack) {
+    for (int k = 0; k < 1024; ++k) GlyphCell(0, k) = 7;  // left over: must be overwritten
+    CaptureGlyphs();
+    EXPECT_EQ(LitCells(0, 0, 1024), 0) << "the space is blank";
+    EXPECT_EQ(LitCells(59, 0, 2 * kGlyphCells), 0) << "codes 91 and 92 are never written";
+    for (int row = 0; row < 59; ++row) EXPECT_EQ(LitCells(row, 1024, kGlyphCells), 0) << row;
+    EXPECT_GT(LitCells('H' - 32, 0, 1024), 100);
+    for (BYTE b : Back().pixels) ASSERT_EQ(b, 0);
+    EXPECT_TRUE(screen.backBufferDC == nullptr && drawing.dc == nullptr) << "the context is given back";
+}
+
+TEST_F(GlyphsTest, WithoutADrawingEveryCellIsLitAndWithoutATableNothingIsDone) {
+    faults::Fail("IDirectDrawSurface7::GetDC");  // ReadPixel answers -1, not 0
+    CaptureGlyphs();
+    for (int row = 0; row < 59; ++row) EXPECT_EQ(LitCells(row, 0, 1024), 1024) << row;
+    FreeArray(scroller.glyphs);
+    scroller.glyphs = nullptr;
+    faults::StartRecording();
+    CaptureGlyphs();
+    EXPECT_TRUE(faults::Recorded().empty());
 }
 
 class DemoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetRuntimeRecords();
+        ResetRuntime();
         faults::TrapExit(true);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
     void TearDown() override {
-        unsetenv("RINGSCROLLER_ESCAPE_AFTER");
-        unsetenv("RINGSCROLLER_CAPTURE");
+        for (const char* name : {"RINGSCROLLER_ESCAPE_AFTER", "RINGSCROLLER_CAPTURE", "RINGSCROLLER_CAPTURE_EVERY"})
+            unsetenv(name);
         faults::Reset();
         fs::remove_all(dir_);
     }
@@ -61,84 +129,83 @@ protected:
         } catch (const faults::ProcessExit& exit) {
             return static_cast<long>(exit.code);
         }
-        return -1;  // unreachable: ProgramMain never returns
+        return -1;
     }
-    static long Count(const std::string& call) {
-        return std::count(faults::Recorded().begin(), faults::Recorded().end(), call);
+    size_t Frames() const { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}); }
+    std::string Frame(int n) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame-%06d.png", n);
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
     }
     const fs::path dir_ = fs::temp_directory_path() / ("ringscroller-demo-" + std::to_string(getpid()));
 };
 
-// N polls present N frames: the capture's black one, then drawn frames
-// 1 .. N-1; the frame drawn in the pass that sees Escape is never shown.
-// Start-up and close keep their order with each library missing in turn,
-// and the demo still runs its frames and ends on Escape with code 0.
-TEST_F(DemoTest, FramesAndStartUpAndCloseOrdersWithEachLibraryMissing) {
+// N polls present N frames; start-up and close keep their order with each
+// library missing in turn, and the demo still ends on Escape with code 0.
+TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
     const Calls start = {"LoadLibraryA DDRAW.DLL", "IDirectDraw7::QueryInterface IDirect3D7", "LoadLibraryA DSOUND.DLL",
                          "LoadLibraryA DINPUT.DLL"};
-    const Calls close = {"IDirectInputDevice7A::Unacquire", "IDirectInputDevice7A::SetCooperativeLevel",
+    const Calls close = {"IDirectInputDevice7A::Unacquire", "IDirectInputDevice7A::SetCooperativeLevel 2",
                          "IDirectInputDevice7A::Release", "IDirectInput7A::Release", "FreeLibrary DINPUT.DLL",
                          "IDirectSoundBuffer::Release", "IDirectSound::Release", "FreeLibrary DSOUND.DLL",
-                         "FreeLibrary DDRAW.DLL", "HeapDestroy", "ExitProcess"};
+                         "IDirectDrawSurface7::Release backbuffer", "IDirectDrawSurface7::Release primary",
+                         "IDirectDraw7::Release", "FreeLibrary DDRAW.DLL", "HeapDestroy", "ExitProcess"};
     struct Case {
-        const char* fail;  // the call made to fail; null: none
-        bool audio;
-        int polls;
-        bool presents, draws3D;
+        const char* fail;
+        bool audio, presents, draws;
         Calls notStarted, notClosed;
     };
-    for (const Case& c : {Case{nullptr, true, 1, true, true, {}, {}}, Case{nullptr, true, 6, true, true, {}, {}},
-                          Case{nullptr, false, 4, true, true, {}, {close[5], close[6]}},  // no audio device
-                          Case{"LoadLibraryA DSOUND.DLL", true, 4, true, true, {}, {close[5], close[6], close[7]}},
-                          Case{"LoadLibraryA DDRAW.DLL", true, 4, false, false, {start[1]}, {close[8]}},
-                          Case{"IDirectDraw7::QueryInterface IDirect3D7", true, 4, true, false, {}, {}},
-                          Case{"IDirect3D7::CreateDevice", true, 4, true, false, {}, {}}}) {
-        SCOPED_TRACE(std::string(c.fail ? c.fail : "nothing failing") + (c.audio ? "" : ", no audio device") +
-                     ", polls " + std::to_string(c.polls));
+    const Case cases[] = {
+        {nullptr, true, true, true, {}, {}},
+        {nullptr, false, true, true, {}, {close[5], close[6]}},  // no audio device
+        {"LoadLibraryA DSOUND.DLL", true, true, true, {}, {close[5], close[6], close[7]}},
+        {"LoadLibraryA DDRAW.DLL", true, false, false, {start[1]}, {close[8], close[9], close[10], close[11]}},
+        {"IDirectDraw7::QueryInterface IDirect3D7", true, true, false, {}, {}},
+        {"IDirect3D7::CreateDevice", true, true, false, {}, {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.fail ? c.fail : "nothing failing") + (c.audio ? "" : ", no audio device"));
         SetUp();
         faults::SetAudioDevice(c.audio);
         if (c.fail) faults::Fail(c.fail);
-        EXPECT_EQ(Run(c.polls), 0);
-        EXPECT_EQ(Count("IDirectInputDevice7A::GetDeviceState"), c.polls);
-        EXPECT_EQ(scroller.column, c.polls * 32);
-        EXPECT_EQ(Count("IDirectDrawSurface7::Flip"), c.presents ? c.polls : 0);
-        EXPECT_EQ(Count("IDirect3DDevice7::BeginScene"), c.draws3D ? c.polls : 0);
-        ASSERT_EQ(CountPngs(dir_), c.presents ? static_cast<size_t>(c.polls) : 0u);
-        if (c.presents) {
-            Frame first = ReadFrame(dir_, 1);
-            EXPECT_EQ(first.width, 640);
-            EXPECT_EQ(first.height, 480);
-            EXPECT_EQ(demo_frames::LitCount(first), 0);
-        }
-        // The text starts with two spaces, so these are dark as well.
-        for (int n = 2; n <= c.polls && c.presents; ++n)
-            EXPECT_EQ(demo_frames::LitCount(ReadFrame(dir_, n), true), 0) << n;
-
-        Calls started, closed;
-        for (const std::string& call : start)
-            if (std::find(c.notStarted.begin(), c.notStarted.end(), call) == c.notStarted.end()) started.push_back(call);
-        for (const std::string& call : close)
-            if (std::find(c.notClosed.begin(), c.notClosed.end(), call) == c.notClosed.end()) closed.push_back(call);
-        EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA", "IDirectDraw7::QueryInterface IDirect3D7"}), started);
+        EXPECT_EQ(Run(4), 0);
+        EXPECT_EQ(CountRecorded("IDirectInputDevice7A::GetDeviceState"), 4);
+        EXPECT_EQ(scroller.column, 4 * 32);
+        EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Flip"), c.presents ? 4 : 0);
+        EXPECT_EQ(Frames(), c.presents ? 4u : 0u);
+        EXPECT_EQ(CountRecorded("IDirect3DDevice7::BeginScene"), c.draws ? 4 : 0);
+        auto without = [](const Calls& all, const Calls& missing) {
+            Calls out;
+            std::copy_if(all.begin(), all.end(), std::back_inserter(out),
+                         [&](const std::string& call) { return std::find(missing.begin(), missing.end(), call) == missing.end(); });
+            return out;
+        };
+        EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA", "IDirectDraw7::QueryInterface IDirect3D7"}),
+                  without(start, c.notStarted));
         const Calls& calls = faults::Recorded();
-        auto lastPoll = std::find(calls.rbegin(), calls.rend(), "IDirectInputDevice7A::GetDeviceState").base();
         Calls closing;
-        for (auto it = lastPoll; it != calls.end(); ++it)
-            for (const char* p : {"IDirectInput", "IDirectSound", "FreeLibrary", "HeapDestroy", "ExitProcess"})
-                if (it->rfind(p, 0) == 0) closing.push_back(*it);
-        EXPECT_EQ(closing, closed);
+        auto lastPoll = std::find(calls.rbegin(), calls.rend(), "IDirectInputDevice7A::GetDeviceState").base();
+        std::copy_if(lastPoll, calls.end(), std::back_inserter(closing),
+                     [&](const std::string& call) { return std::find(close.begin(), close.end(), call) != close.end(); });
+        EXPECT_EQ(closing, without(close, c.notClosed));
     }
 }
 
+// Frame 91 shows the ring lit when the particle bitmap is there (see
+// tests/frames.ref); without it no sprite is drawn: frame 91 is as black as
+// frame 1, and the loop still ends.
 TEST_F(DemoTest, WithoutTheParticleBitmapNothingIsDrawnButTheLoopEnds) {
-    fs::path here = fs::current_path();
-    fs::create_directory(dir_ / "work");
-    fs::current_path(dir_ / "work");  // no glimrotan.bmp here
-    long code = Run(60);
+    const fs::path here = fs::current_path(), empty = dir_.string() + "-empty";
+    fs::create_directory(empty);
+    fs::current_path(empty);
+    setenv("RINGSCROLLER_CAPTURE_EVERY", "90", 1);
+    const long code = Run(91);
     fs::current_path(here);
+    fs::remove_all(empty);
     EXPECT_EQ(code, 0);
-    ASSERT_EQ(CountPngs(dir_), 60u);
-    EXPECT_EQ(demo_frames::LitCount(ReadFrame(dir_, 60)), 0);
+    ASSERT_EQ(Frames(), 2u);
+    EXPECT_FALSE(Frame(91).empty());
+    EXPECT_EQ(Frame(91), Frame(1));
 }
 
 // Without a keyboard nothing can end the loop: the program must keep
@@ -152,57 +219,16 @@ TEST_F(DemoTest, WithoutAKeyboardTheLoopKeepsRunning) {
         Run(0);
         _exit(99);  // the loop ended: wrong
     }
-    // Frame 1 and frame 201 captured means two hundred passes went by.
     bool running = true;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (running && CountPngs(dir_) < 2 && std::chrono::steady_clock::now() < deadline) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (running && Frames() < 2 && std::chrono::steady_clock::now() < deadline) {
         running = waitpid(child, nullptr, WNOHANG) != child;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(running) << "the demo ended without a keyboard";
-    EXPECT_GE(CountPngs(dir_), 2u);
+    EXPECT_GE(Frames(), 2u) << "frames 1 and 201: two hundred passes went by";
     if (running) kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-}
-
-// ------------------------------------------------- a real run's capture folder
-
-// Run by tests/e2e_headless.sh after the program itself: RINGSCROLLER_E2E_DIR
-// holds every presented frame, RINGSCROLLER_E2E_FRAMES says how many there
-// must be.
-TEST(DemoCaptures, RealRunPresentedTheRingScrolling) {
-    const char* dir = std::getenv("RINGSCROLLER_E2E_DIR");
-    const char* frames = std::getenv("RINGSCROLLER_E2E_FRAMES");
-    if (!dir || !frames) GTEST_SKIP() << "RINGSCROLLER_E2E_DIR and RINGSCROLLER_E2E_FRAMES not set";
-    const unsigned long expected = std::strtoul(frames, nullptr, 10);
-    ASSERT_GT(expected, 2u);
-    EXPECT_EQ(CountPngs(dir), expected);
-
-    Frame previous = ReadFrame(dir, 1), current;
-    EXPECT_EQ(demo_frames::LitCount(previous), 0) << "the first frame is black";
-    long litFrames = 0, checkedPairs = 0;
-    for (unsigned long n = 2; n <= expected; ++n) {
-        current = ReadFrame(dir, n);
-        EXPECT_EQ(demo_frames::LitCount(current, true), 0) << "frame " << n;
-        long lit = demo_frames::LitCount(current);
-        litFrames += lit > 0;
-        double weight = 0, turned = 0;
-        if (lit > 2000 && demo_frames::LitCount(previous) > 2000)
-            turned = demo_frames::TurnedDifference(previous, current, 1, &weight);
-        // Only pairs with enough text on the ring, and enough of it outside
-        // the gap where it enters: a sliver's rounded edges weigh too much.
-        // Measured: about 0.012 turned by one spoke, 0.08 and more not
-        // turned or turned by two.
-        if (weight > 500000) {
-            EXPECT_LT(turned, 0.04) << "frame " << n;
-            EXPECT_LT(turned, 0.4 * demo_frames::TurnedDifference(previous, current, 0)) << "frame " << n;
-            EXPECT_LT(turned, 0.4 * demo_frames::TurnedDifference(previous, current, 2)) << "frame " << n;
-            ++checkedPairs;
-        }
-        std::swap(previous, current);
-    }
-    EXPECT_GT(litFrames, static_cast<long>(expected) / 2);
-    EXPECT_GT(checkedPairs, 10);
 }
 
 }  // namespace

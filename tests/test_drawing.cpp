@@ -1,48 +1,63 @@
-// The drawing context: one drawing at a time on a lent device context, the
-// front colour with its brush and pen, modes, text along a line, pixels back.
+// 2D drawing: the drawing context on a lent device context and on the back
+// buffer, the numbered fonts, and the stand-in's GDI text under them.
 #include <algorithm>
 #include <tuple>
 
+#include "fixture.h"
 #include "platform/gdi_internal.h"
-#include "platform/standin.h"
+#include "platform/host/fonts.h"
 #include "screen/color.h"
-#include "screen_helpers.h"
+#include "screen/present.h"
 
 namespace {
+
+const standin::PixelLayout k565{16, 0xF800, 0x07E0, 0x001F};
+const COLORREF kWhite565 = 0x00F8FCF8;  // 5-6-5 white reads back unreplicated
 
 int releases = 0;
 void CountRelease() { ++releases; }
 
-struct Ink {
-    int left = 1 << 20, right = -1, top = 1 << 20, bottom = -1, count = 0;
+struct Box {
+    int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1, count = 0;  // inclusive
 };
 
-// Non-black pixels of the active drawing in a region, read through ReadPixel.
-Ink ReadInk(int width, int height) {
-    Ink ink;
+// Pixels other than `background` in the area, as `read` gives them.
+template <class Read>
+Box InkOf(int width, int height, COLORREF background, Read read) {
+    Box b;
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            if (ReadPixel(x, y) == 0) continue;
-            ink = {std::min(ink.left, x), std::max(ink.right, x), std::min(ink.top, y), std::max(ink.bottom, y),
-                   ink.count + 1};
-        }
-    return ink;
+        for (int x = 0; x < width; ++x)
+            if (read(x, y) != background)
+                b = {std::min(b.left, x), std::min(b.top, y), std::max(b.right, x), std::max(b.bottom, y), b.count + 1};
+    return b;
 }
 
-// A drawing on a surface of our own, lent as a kind-7 output.
-class DrawingTest : public ScreenTest {
+HFONT MakeFont(int height, const char* face, int weight = FW_NORMAL) {
+    return CreateFontA(height, 0, 0, 0, weight, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+// A drawing on a 160 x 60 5-6-5 surface of our own, lent as a kind-7 output.
+class DrawingTest : public RuntimeTest {
 protected:
     void SetUp() override {
-        ScreenTest::SetUp();
+        RuntimeTest::SetUp();
         releases = 0;
         InitDrawing();
         InitFonts();
-        standin::InitSurface(surface, 160, 60, standin::PixelLayout{16, 0xF800, 0x07E0, 0x001F}, 0);
+        standin::InitSurface(surface, 160, 60, k565, 0);
         dc = standin::CreateSurfaceDC(&surface);
         output = DrawingOutput{kOutputLentDC, dc, CountRelease};
     }
     standin::DeviceContext& Dc() { return *standin::DcOf(dc); }
     HGDIOBJ Brush() { return static_cast<HGDIOBJ>(Dc().brush); }
+    Box Ink(COLORREF background = 0) {
+        return InkOf(surface.width, surface.height, background, [&](int x, int y) { return GetPixel(dc, x, y); });
+    }
+    void Fill(COLORREF color) {
+        for (int i = 0; i < surface.width * surface.height; ++i)
+            surface.WriteRaw(i % surface.width, i / surface.width, standin::ColorToPixel(k565, color));
+    }
 
     standin::Surface surface;
     HDC dc = nullptr;
@@ -52,176 +67,225 @@ protected:
 TEST_F(DrawingTest, BeginSetsUpTheContextEndPutsItBackAndWhileIdleNothingChanges) {
     standin::BrushObject* brushBefore = Dc().brush;
     standin::PenObject* penBefore = Dc().pen;
-    Dc().textColor = 0x123456;
     EXPECT_EQ(BeginDrawing(&output), dc);
-    EXPECT_EQ(Dc().textAlign, static_cast<UINT>(TA_UPDATECP));
-    EXPECT_EQ(Dc().textColor, 0u);
-    // A black brush and a one-pixel black pen.
+    EXPECT_TRUE(Dc().textAlign == TA_UPDATECP && Dc().textColor == 0);
     EXPECT_TRUE(Brush() == drawing.defaultBrush && static_cast<HGDIOBJ>(Dc().pen) == drawing.defaultPen);
     EXPECT_TRUE(Dc().brush->color == 0 && !Dc().brush->hollow && Dc().pen->color == 0 && Dc().pen->width == 0);
-
     SetFrontColor(1, 2, 3);
     HBRUSH brush = drawing.colorBrush;
-    HPEN pen = drawing.colorPen;
     EndDrawing();
     EXPECT_TRUE(Dc().brush == brushBefore && Dc().pen == penBefore) << "the context's own are put back";
-    EXPECT_TRUE(!standin::ObjectOf(brush) && !standin::ObjectOf(pen)) << "the colour brush and pen are deleted";
-    EXPECT_TRUE(drawing.dc == nullptr && releases == 1);
+    EXPECT_EQ(standin::ObjectOf(brush), nullptr) << "the colour brush is deleted";
     EndDrawing();
-    EXPECT_EQ(releases, 1) << "a second EndDrawing does nothing";
+    EXPECT_EQ(releases, 1) << "given back once";
 
     faults::StartRecording();
     SetFrontColor(200, 100, 50);
-    EXPECT_EQ(drawing.frontColor, 0x00030201u) << "kept from the last drawing";
-    EXPECT_TRUE(drawing.colorBrush == nullptr && drawing.colorPen == nullptr);
     SetDrawingMode(7);
-    EXPECT_EQ(drawing.mode, 0);
     DrawString("A");
-    EXPECT_EQ(SetDrawingFont(nullptr), nullptr);
     EXPECT_TRUE(faults::Recorded().empty());
-    EXPECT_EQ(static_cast<int32_t>(ReadPixel(0, 0)), -1);
-
-    // Without a device context: the open drawing is closed and nothing begins.
+    EXPECT_TRUE(drawing.frontColor == 0x00030201u && drawing.mode == 0) << "idle: nothing changes";
+    EXPECT_EQ(ReadPixel(0, 0), static_cast<COLORREF>(-1));
     BeginDrawing(&output);
-    EXPECT_EQ(BeginDrawing(nullptr), nullptr);
     DrawingOutput empty{kOutputLentDC, nullptr, CountRelease};
-    EXPECT_EQ(BeginDrawing(&empty), nullptr);
-    EXPECT_EQ(drawing.dc, nullptr);
+    EXPECT_EQ(BeginDrawing(&empty), nullptr) << "no device context: the open drawing closes, nothing begins";
     EndDrawing();
-    EXPECT_EQ(releases, 2) << "only the open drawing was given back";
+    EXPECT_EQ(releases, 2);
 }
 
-TEST_F(DrawingTest, FrontColourPacksRedLowWithoutClampingAndReplacesItsBrushAndPen) {
+TEST_F(DrawingTest, FrontColourIsRedLowUnclampedAndModesChooseFillRasterAndBackground) {
     BeginDrawing(&output);
-    for (auto [r, g, b, packed] : {std::tuple{255, 255, 255, 0x00FFFFFFu}, {1, 2, 3, 0x00030201u},
-                                   {256, 0, 0, 0x00000100u}}) {  // red overflows into green
+    for (auto [r, g, b, packed] : {std::tuple{255, 255, 255, 0x00FFFFFFu}, {256, 0, 0, 0x00000100u}}) {
         HBRUSH oldBrush = drawing.colorBrush;
-        HPEN oldPen = drawing.colorPen;
         SetFrontColor(r, g, b);
-        EXPECT_EQ(drawing.frontColor, packed);
-        EXPECT_TRUE(Dc().textColor == packed && Dc().pen->color == packed && Dc().brush->color == packed) << r;
-        EXPECT_EQ(Brush(), static_cast<HGDIOBJ>(drawing.colorBrush));
-        EXPECT_TRUE(!oldBrush || (!standin::ObjectOf(oldBrush) && !standin::ObjectOf(oldPen))) << "no leak";
+        EXPECT_TRUE(drawing.frontColor == packed && Dc().textColor == packed && Dc().pen->color == packed) << r;
+        EXPECT_TRUE(Brush() == drawing.colorBrush && Dc().brush->color == packed) << r;
+        EXPECT_TRUE(!oldBrush || !standin::ObjectOf(oldBrush)) << "the old brush is deleted";
     }
-    // A brush or pen that cannot be made leaves the old one selected and owned.
     HBRUSH kept = drawing.colorBrush;
-    HPEN keptPen = drawing.colorPen;
     faults::Fail("CreateSolidBrush", 1);
-    faults::Fail("CreatePen", 1);
     SetFrontColor(9, 8, 7);
-    EXPECT_TRUE(drawing.colorBrush == kept && drawing.colorPen == keptPen && Brush() == kept);
-    EXPECT_EQ(Dc().textColor, 0x00070809u) << "the text colour is still set";
-    EndDrawing();
-    EXPECT_EQ(standin::ObjectOf(kept), nullptr);
-}
-
-TEST_F(DrawingTest, ModesChooseFillRasterOperationAndBackground) {
-    BeginDrawing(&output);
+    EXPECT_TRUE(drawing.colorBrush == kept && Dc().textColor == 0x00070809u) << "kept, and the text colour still set";
     const HGDIOBJ nullBrush = GetStockObject(NULL_BRUSH);
     SetDrawingMode(kDrawNoFill);
+    HBRUSH before = drawing.colorBrush;
     SetFrontColor(10, 20, 30);
-    EXPECT_EQ(drawing.colorBrush, nullptr) << "a pen and a text colour but no brush";
-    EXPECT_EQ(static_cast<HGDIOBJ>(Dc().pen), static_cast<HGDIOBJ>(drawing.colorPen));
-    EXPECT_TRUE(Dc().pen->color == 0x001E140Au && Dc().textColor == 0x001E140Au);
-    EXPECT_EQ(Brush(), nullBrush);
-    SetDrawingMode(0);
-    EXPECT_EQ(Brush(), nullBrush) << "no colour brush made yet, so the null brush stays";
-    SetFrontColor(1, 1, 1);
-    EXPECT_EQ(Brush(), static_cast<HGDIOBJ>(drawing.colorBrush)) << "a colour made while filling selects its brush";
-
+    EXPECT_TRUE(Brush() == nullBrush && drawing.colorBrush == before && Dc().pen->color == 0x001E140Au);
     SetDrawingMode(kDrawTransparent | kDrawInvert | 64);
-    EXPECT_EQ(drawing.mode, kDrawTransparent | kDrawInvert | 64) << "higher bits are kept";
-    EXPECT_TRUE(Dc().rop2 == R2_NOT && Dc().bkMode == TRANSPARENT);
+    EXPECT_TRUE(Dc().rop2 == R2_NOT && Dc().bkMode == TRANSPARENT && drawing.mode == (kDrawTransparent | kDrawInvert | 64));
     SetDrawingMode(0);
-    EXPECT_TRUE(Dc().rop2 == R2_COPYPEN && Dc().bkMode == OPAQUE);
-    SetDrawingMode(kDrawInvert);
+    EXPECT_TRUE(Dc().rop2 == R2_COPYPEN && Dc().bkMode == OPAQUE && Brush() == drawing.colorBrush);
     EndDrawing();
     BeginDrawing(&output);
-    EXPECT_EQ(drawing.mode, 0) << "each drawing starts with mode 0";
+    EXPECT_EQ(Brush(), drawing.defaultBrush);
+    SetDrawingMode(kDrawNoFill);
+    SetDrawingMode(0);
+    EXPECT_EQ(Brush(), nullBrush) << "no colour brush since BeginDrawing: the null brush stays";
     EndDrawing();
 }
 
-TEST_F(DrawingTest, PixelsAndOpaqueTextReadBackFromTheActiveDrawing) {
-    ASSERT_NE(LoadFontFace(0, "DejaVu Sans", 14), nullptr);
-    surface.WriteRaw(150, 50, 0xF800);  // pure red in 5-6-5
-    BeginDrawing(&output);
-    EXPECT_EQ(ReadPixel(150, 50), 0x000000F8u);
-    EXPECT_TRUE(ReadPixel(-1, 0) == CLR_INVALID && ReadPixel(160, 0) == CLR_INVALID);
-    SetDrawingFont(FontHandle(0));
-    SetFrontColor(0, 255, 0);
-    DrawString("Hi");
-    EXPECT_EQ(ReadPixel(0, 0), 0x00F8FCF8u) << "opaque: white background from the corner";
-    // Empty and null texts draw nothing and do not move the position.
-    const LONG before = Dc().position.x;
-    DrawString("");
-    DrawString(nullptr);
-    EXPECT_EQ(Dc().position.x, before);
-    EndDrawing();
+TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
+    for (auto [dpi, height] : {std::pair{96, -29}, {120, -37}}) {  // 22 points, rounded
+        faults::SetDisplayDpi(dpi);
+        faults::StartRecording();
+        auto* f = static_cast<standin::FontObject*>(standin::ObjectOf(LoadFontFace(1, "Arial Black", 22)));
+        ASSERT_TRUE(f && f->height == height && f->weight == FW_NORMAL && !f->italic) << dpi;
+        EXPECT_EQ(faults::RecordedMatching({"CreateDCA", "DeleteDC", "CreateFontA"}),
+                  (Calls{"CreateDCA DISPLAY", "DeleteDC", "CreateFontA Arial Black"}));
+    }
+    for (auto [number, capacity] : {std::pair{9, 10}, {10, 20}, {12, 22}}) {
+        InitFonts();
+        HFONT font = LoadFontFace(number, "Arial", 10);
+        EXPECT_TRUE(fonts.fontCapacity == capacity && FontHandle(number) == font) << number;
+        for (int n = 0; n < capacity; ++n) EXPECT_TRUE(n == number || !FontHandle(n)) << number << " slot " << n;
+    }
+    faults::StartRecording();
+    HFONT second = LoadFontFace(12, "Arial", 10);
+    EXPECT_EQ(faults::RecordedMatching({"DeleteObject", "CreateFontA"}), (Calls{"DeleteObject font", "CreateFontA Arial"}))
+        << "the old font goes first";
+    faults::Fail("CreateFontA", 1);
+    EXPECT_EQ(LoadFontFace(12, "Arial", 12), nullptr);
+    EXPECT_TRUE(!FontHandle(12) && !standin::ObjectOf(second));
+    // Numbers outside the table are empty slots; a table that cannot grow stays.
+    HFONT* table = fonts.fontTable;
+    faults::Fail("HeapReAlloc", 1);
+    for (int n : {40, -3, INT32_MAX}) EXPECT_EQ(LoadFontFace(n, "Arial", 10), nullptr) << n;
+    for (int n : {-1, 22, INT32_MIN}) EXPECT_EQ(FontHandle(n), nullptr) << n;
+    EXPECT_TRUE(fonts.fontTable == table && fonts.fontCapacity == 22);
 }
 
-// ---- on the screen's back buffer ----
+// GDI text: placed at the current position, which it moves along the line;
+// drawn in the text colour whatever the raster operation, blended at its
+// smoothed edges, over a filled cell only when opaque.
+TEST_F(DrawingTest, TextFollowsTheCurrentPositionInTheTextColourWhateverTheRasterOperation) {
+    SelectObject(dc, MakeFont(-20, "DejaVu Sans"));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(255, 255, 255));
+    TextOutA(dc, 40, 30, "AV", 2);
+    EXPECT_GE(Ink().left, 40) << "at the point given without TA_UPDATECP";
+    Fill(0);
+    SetTextAlign(dc, TA_UPDATECP);
+    TextOutA(dc, 99, 99, "AV", 2);
+    const Box together = Ink();
+    Fill(0);
+    Dc().position = POINT{0, 0};
+    TextOutA(dc, 99, 99, "A", 1);
+    const LONG afterA = Dc().position.x;
+    TextOutA(dc, 99, 99, "V", 1);
+    const Box pieces = Ink();
+    EXPECT_TRUE(afterA > 8 && Dc().position.x > afterA && Dc().position.y == 0);
+    EXPECT_TRUE(pieces.left == together.left && pieces.right == together.right && pieces.count == together.count);
+    EXPECT_LT(together.left, 4) << "from the corner";
+
+    int smooth = 0;
+    for (int y = 0; y < surface.height; ++y)
+        for (int x = 0; x < surface.width; ++x) {
+            const COLORREF p = GetPixel(dc, x, y);
+            ASSERT_TRUE(GetRValue(p) == GetBValue(p)) << "grey edges between black and white";
+            smooth += p != 0 && p != kWhite565;
+        }
+    EXPECT_GT(smooth, 10);
+
+    Fill(RGB(255, 255, 255));
+    Dc().position = POINT{0, 0};
+    SetROP2(dc, R2_NOT);
+    SetTextColor(dc, RGB(255, 0, 0));
+    TextOutA(dc, 0, 0, "AV", 2);
+    int red = 0, black = 0;
+    for (int i = 0; i < surface.width * surface.height; ++i) {
+        red += GetPixel(dc, i % surface.width, i / surface.width) == 0x0000F8u;
+        black += GetPixel(dc, i % surface.width, i / surface.width) == 0;
+    }
+    EXPECT_TRUE(red > 20 && black == 0) << "text is never inverted: " << red << " red, " << black << " black";
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, RGB(0, 255, 0));
+    Fill(0);
+    Dc().position = POINT{0, 0};
+    TextOutA(dc, 0, 0, "AV", 2);
+    const Box cell = Ink();
+    EXPECT_EQ(cell.count, (cell.right - cell.left + 1) * (cell.bottom - cell.top + 1)) << "a solid cell";
+}
+
+TEST_F(DrawingTest, ArialBlackIsAHeavyFaceAndBadCallsFailSafely) {
+    EXPECT_GE(standin::host::ResolveFace("Arial Black", FW_NORMAL, false).weight, 700);
+    EXPECT_TRUE(standin::host::ResolveFace("No Such Family 123", FW_NORMAL, false).found);
+    auto density = [&](HFONT font) {
+        SelectObject(dc, font);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(255, 255, 255));
+        Fill(0);
+        TextOutA(dc, 2, 0, "HOW", 3);
+        const Box b = Ink();
+        return static_cast<double>(b.count) / ((b.right - b.left + 1) * (b.bottom - b.top + 1));
+    };
+    EXPECT_GE(density(MakeFont(-29, "Arial Black")), 1.25 * density(MakeFont(-29, "Arial")));
+    EXPECT_FALSE(TextOutA(nullptr, 0, 0, "A", 1));
+    EXPECT_FALSE(TextOutA(dc, 0, 0, nullptr, 3));
+    EXPECT_FALSE(TextOutA(dc, 0, 0, "A", -1));
+    for (auto [x, y] : {std::pair{-8, -10}, {150, 50}, {5000, -5000}}) EXPECT_TRUE(TextOutA(dc, x, y, "WW", 2));
+    for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {160, 0}, {0, 60}}) EXPECT_EQ(GetPixel(dc, x, y), CLR_INVALID);
+    faults::Fail("CreateFontA", 1);
+    EXPECT_EQ(MakeFont(-29, "Arial Black"), nullptr);
+}
 
 class BackBufferDrawingTest : public DrawingTest {
 protected:
     void SetUp() override {
         DrawingTest::SetUp();
         Open();
+        ASSERT_NE(LoadFontFace(0, "Arial Black", 22), nullptr);
     }
-    // One drawing as the glyph capture makes it: "I" once or more, then the ink.
-    Ink WriteText(std::initializer_list<const char*> texts) {
+    // One drawing as the glyph capture makes it, and the ink it left.
+    Box WriteText(std::initializer_list<const char*> texts) {
         EXPECT_NE(BeginDrawing(BackBufferOutput()), nullptr);
         SetDrawingFont(FontHandle(0));
         SetDrawingMode(kDrawTransparent);
         SetFrontColor(255, 255, 255);
         for (const char* text : texts) DrawString(text);
-        const Ink ink = ReadInk(200, 48);
+        const Box ink = InkOf(200, 48, 0, ReadPixel);
         EndDrawing();
         ClearScreen(0, 0, 0);
         return ink;
     }
 };
 
-TEST_F(BackBufferDrawingTest, OutputLendsTheBackBuffersContextUntilReleased) {
+TEST_F(BackBufferDrawingTest, TheOutputLendsTheBackBuffersContextOnceUntilGivenBack) {
     DrawingOutput* out = BackBufferOutput();
-    ASSERT_NE(out, nullptr);
-    EXPECT_TRUE(out->kind == 7 && out->dc == screen.backBufferDC && out->release == ReleaseBackBufferDC);
-    EXPECT_EQ(BackBufferOutput(), nullptr) << "the context is already lent";
+    ASSERT_TRUE(out && out->kind == 7 && out->dc == screen.backBufferDC && out->release == ReleaseBackBufferDC);
+    EXPECT_EQ(BackBufferOutput(), nullptr) << "already lent";
     ASSERT_EQ(BeginDrawing(out), screen.backBufferDC);
-    // Beginning again while the back buffer is open gives nothing and closes the old drawing.
-    EXPECT_EQ(BeginDrawing(BackBufferOutput()), nullptr);
-    EXPECT_EQ(drawing.dc, nullptr);
-    EXPECT_EQ(screen.backBufferDC, nullptr);
-    EXPECT_NE(BeginDrawing(BackBufferOutput()), nullptr) << "and the next one works again";
-    EndDrawing();
-    EXPECT_EQ(screen.backBufferDC, nullptr) << "EndDrawing gave it back";
-}
-
-TEST_F(BackBufferDrawingTest, OutputFailsWhenTheBackBufferCannotBeHad) {
+    EXPECT_EQ(BeginDrawing(BackBufferOutput()), nullptr) << "the open drawing still holds it: closed, nothing begins";
+    EXPECT_TRUE(drawing.dc == nullptr && screen.backBufferDC == nullptr);
     for (const char* call : {"IDirectDrawSurface7::Lock", "IDirectDrawSurface7::GetDC"}) {
         faults::Fail(call, 1);
         EXPECT_EQ(BackBufferOutput(), nullptr) << call;
-        EXPECT_EQ(screen.backBufferDC, nullptr);
     }
-    EXPECT_EQ(BeginDrawing(BackBufferOutput()), screen.backBufferDC);
-    EndDrawing();
-    faults::LoseDisplay();
-    EXPECT_EQ(BackBufferOutput(), nullptr);
     CloseScreen();
-    EXPECT_EQ(BeginDrawing(BackBufferOutput()), nullptr) << "no open screen";
+    EXPECT_EQ(BackBufferOutput(), nullptr) << "no open screen";
+}
+
+// A flip gives the back buffer's context back; the drawing that held it ends
+// with it, so the next drawing gets a live context of its own.
+TEST_F(BackBufferDrawingTest, ADrawingBegunAfterAFlipDraws) {
+    const Box before = WriteText({"I"});
+    ASSERT_GT(before.count, 20);
+    ASSERT_NE(BeginDrawing(BackBufferOutput()), nullptr);
+    FlipBuffers();
+    EXPECT_EQ(drawing.dc, nullptr);
+    EXPECT_EQ(WriteText({"I"}).count, before.count);
+    ASSERT_NE(BeginDrawing(BackBufferOutput()), nullptr);
+    CloseScreen();
+    EXPECT_EQ(drawing.dc, nullptr) << "closing the screen ends it too";
 }
 
 TEST_F(BackBufferDrawingTest, StringsFollowEachOtherAndANewDrawingStartsAtTheCorner) {
-    ASSERT_NE(LoadFontFace(0, "Arial Black", 22), nullptr);
-    const Ink one = WriteText({"I"}), two = WriteText({"I", "I"}), together = WriteText({"II"});
+    const Box one = WriteText({"I"}), two = WriteText({"I", "I"}), together = WriteText({"II"});
     ASSERT_GT(one.count, 20);
     EXPECT_EQ(two.count, 2 * one.count) << "the second I is a whole second letter";
-    EXPECT_TRUE(two.top == one.top && two.bottom == one.bottom) << "on the same line";
-    EXPECT_EQ(two.left, one.left);
-    EXPECT_GT(two.right, one.right + 4) << "to the right of the first";
-    EXPECT_EQ(together.right, two.right);
-    EXPECT_EQ(together.count, two.count);
-    // Each drawing gets a new context, whose position is the corner again.
-    const Ink again = WriteText({"I"});
+    EXPECT_TRUE(two.top == one.top && two.bottom == one.bottom && two.left == one.left) << "on the same line";
+    EXPECT_GT(two.right, one.right + 4);
+    EXPECT_TRUE(together.right == two.right && together.count == two.count);
+    const Box again = WriteText({"I"});
     EXPECT_TRUE(again.left == one.left && again.right == one.right && again.count == one.count);
 }
 

@@ -1,111 +1,133 @@
-#include <unistd.h>
-
-#include <algorithm>
+// The screen: the main window and its messages, the screen system's start,
+// open and close, colours and clearing, and frame presentation with the way
+// back from a lost display.
 #include <cstdlib>
 #include <filesystem>
-#include <vector>
+#include <map>
 
-#include "demo_frames.h"
+#include "bitmap_files.h"
+#include "fixture.h"
 #include "platform/gdi_internal.h"
 #include "platform/host/host.h"
 #include "screen/color.h"
-#include "screen_helpers.h"
+#include "screen/present.h"
 #include "screen/window.h"
+#include "sprites/sprite_load.h"
 
 namespace {
 
-using Calls = std::vector<std::string>;
+class WindowTest : public RuntimeTest {};
 
-// ---- start-up and shutdown ----
-
-TEST_F(ScreenTest, InitPreparesTableHiddenWindowAndDirectDraw) {
-    EXPECT_EQ(OpenScreen(640, 480, 16, " "), 0) << "nothing to open before the system starts";
-    EXPECT_EQ(CursorCount(), 0);
-    void* table = InitScreenSystem();
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(sprites.spriteCapacity, 50);
-    EXPECT_EQ(screen.systemStarted, 1);
-    ASSERT_NE(screen.window, nullptr);
-    EXPECT_EQ(screen.savedWindow, screen.window);
+TEST_F(WindowTest, OneHiddenWindowOfTheRegisteredClassAndARetryAfterFailure) {
+    for (const char* failure : {"RegisterClassExA", "CreateWindowExA"}) {
+        ResetRuntime();
+        faults::Fail(failure, 1);
+        EXPECT_EQ(CreateMainWindow(), 0) << failure;
+        EXPECT_TRUE(screen.windowCreated == 0 && screen.window == nullptr) << failure;
+        faults::StartRecording();
+        EXPECT_EQ(CreateMainWindow(), 1) << failure;
+        EXPECT_EQ(CreateMainWindow(), 1) << failure;
+        EXPECT_EQ(CountRecorded("CreateWindowExA"), 1) << failure << ": the second call makes nothing";
+    }
     EXPECT_FALSE(IsWindowVisible(screen.window));
-    EXPECT_NE(screen.directDraw, nullptr);
-    EXPECT_EQ(screen.directDrawUsers, 1);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    ASSERT_TRUE(GetClassInfoExA(runtime.instance, "MultimediaBase Class", &wc));
+    EXPECT_EQ(wc.lpfnWndProc, &MainWindowProc);
 }
 
-TEST_F(ScreenTest, WithoutAWindowInitFailsAndShutdownTouchesNothing) {
+TEST_F(WindowTest, ActivationFollowsTheLowWordOfWParamEvenWhenSentFromWindowCalls) {
+    Start();
+    const std::pair<WPARAM, int> cases[] = {{WA_INACTIVE, 0}, {WA_CLICKACTIVE, 1}, {WA_INACTIVE | (1 << 16), 0},
+                                            {WA_ACTIVE | (1 << 16), 1}};  // high word: minimised
+    for (auto [wParam, active] : cases) {
+        EXPECT_EQ(SendMessageA(screen.window, WM_ACTIVATE, wParam, 0), 0);
+        EXPECT_EQ(screen.active, active) << std::hex << wParam;
+    }
+    ShowWindow(screen.window, SW_SHOWMAXIMIZED);
+    ShowWindow(screen.window, SW_HIDE);
+    EXPECT_EQ(screen.active, 0) << "WM_ACTIVATE is sent, not posted";
+}
+
+// Windows keeps sending WM_PAINT until the window is validated: a procedure
+// that does not validate would hang the message pump.
+TEST_F(WindowTest, PaintValidatesTheWindowAndCloseTakesTheDefaultRoute) {
+    Start();
+    ShowWindow(screen.window, SW_SHOW);
+    ASSERT_TRUE(GetUpdateRect(screen.window, nullptr, FALSE));
+    EXPECT_EQ(MainWindowProc(screen.window, WM_ERASEBKGND, 0, 0), 1);
+    EXPECT_TRUE(GetUpdateRect(screen.window, nullptr, FALSE)) << "erasing is not painting";
+    EXPECT_EQ(MainWindowProc(screen.window, WM_PAINT, 0, 0), 1);
+    EXPECT_FALSE(GetUpdateRect(screen.window, nullptr, FALSE));
+    EXPECT_EQ(MainWindowProc(screen.window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("via default")), TRUE);
+    char title[32];
+    GetWindowTextA(screen.window, title, sizeof title);
+    EXPECT_STREQ(title, "via default");
+    // WM_CLOSE goes to DefWindowProcA, which destroys the window as Windows does.
+    EXPECT_EQ(MainWindowProc(screen.window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(screen.window));
+}
+
+class ScreenTest : public RuntimeTest {};
+
+TEST_F(ScreenTest, StartUpAndShutdownWithAndWithoutWindowAndDirectDraw) {
+    EXPECT_EQ(OpenScreen(640, 480, 16, " "), 0) << "nothing to open before the system starts";
+    Start();
+    EXPECT_EQ(sprites.spriteCapacity, 50);
+    EXPECT_TRUE(screen.systemStarted == 1 && screen.savedWindow == screen.window && screen.directDrawUsers == 1);
+    EXPECT_FALSE(IsWindowVisible(screen.window));
+    EXPECT_EQ(AcquireDirectDraw(), screen.directDraw) << "shared through the use count";
+    ShutdownScreenSystem();
+    EXPECT_NE(screen.directDraw, nullptr) << "still in use";
+    faults::StartRecording();
+    ReleaseDirectDraw();
+    EXPECT_EQ(faults::RecordedMatching({"IDirectDraw7::Release", "FreeLibrary"}),
+              (Calls{"IDirectDraw7::Release", "FreeLibrary DDRAW.DLL"}));
+
+    ResetRuntime();
     faults::Fail("CreateWindowExA");
     EXPECT_EQ(InitScreenSystem(), nullptr);
-    EXPECT_EQ(screen.systemStarted, 0);
     faults::StartRecording();
     ShutdownScreenSystem();
-    EXPECT_TRUE(faults::Recorded().empty());
-    EXPECT_EQ(screen.directDrawUsers, 0);
-}
+    EXPECT_TRUE(faults::Recorded().empty()) << "no window: shutdown touches nothing";
 
-TEST_F(ScreenTest, WithoutDirectDrawInitAndOpenFailAndShutdownOnlyBalancesTheCount) {
-    for (const char* failure : {"DirectDrawCreateEx", "LoadLibraryA DDRAW.DLL", "GetProcAddress DirectDrawCreateEx"}) {
-        ResetRuntimeRecords();
-        MakeHeapAndWorkArea();
-        runtime.instance = GetModuleHandleA(nullptr);
+    for (const char* failure : {"LoadLibraryA DDRAW.DLL", "GetProcAddress DirectDrawCreateEx", "DirectDrawCreateEx"}) {
+        ResetRuntime();
         faults::Fail(failure);
-        faults::StartRecording();
         EXPECT_EQ(InitScreenSystem(), nullptr) << failure;
-        EXPECT_EQ(screen.systemStarted, 1);
-        EXPECT_EQ(screen.directDrawUsers, 1);
-        EXPECT_EQ(screen.directDrawLibrary, nullptr) << failure << ": the library is not kept";
-        EXPECT_EQ(CountRecorded("FreeLibrary DDRAW.DLL"), std::string(failure).rfind("Load", 0) == 0 ? 0 : 1) << failure;
-        EXPECT_EQ(OpenScreen(640, 480, 16, " "), 0) << failure;
+        EXPECT_TRUE(screen.systemStarted == 1 && screen.directDrawUsers == 1 && !screen.directDrawLibrary) << failure;
         faults::StartRecording();
         ShutdownScreenSystem();
         EXPECT_EQ(screen.directDrawUsers, 0) << failure;
         EXPECT_EQ(CountRecorded("IDirectDraw7::Release"), 0) << failure;
-        EXPECT_EQ(screen.window, nullptr) << "the window was never saved";
+        EXPECT_EQ(screen.window, nullptr) << failure << ": the window was never saved";
         ReleaseDirectDraw();
         EXPECT_EQ(screen.directDrawUsers, 0) << "an extra release does not go below zero";
     }
 }
 
-TEST_F(ScreenTest, DirectDrawIsSharedThroughTheUseCount) {
-    Open();
-    IDirectDraw7* first = screen.directDraw;
-    EXPECT_EQ(AcquireDirectDraw(), first);
-    faults::StartRecording();
-    ShutdownScreenSystem();
-    EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Release primary"), 1);
-    EXPECT_EQ(screen.directDraw, first) << "still in use";
-    faults::StartRecording();
-    ReleaseDirectDraw();
-    EXPECT_EQ(screen.directDraw, nullptr);
-    EXPECT_EQ(screen.directDrawLibrary, nullptr);
-    EXPECT_EQ(faults::RecordedMatching({"IDirectDraw7::Release", "FreeLibrary"}),
-              (Calls{"IDirectDraw7::Release", "FreeLibrary DDRAW.DLL"}));
-}
-
-// ---- opening ----
-
 TEST_F(ScreenTest, OpenGivesABlackActiveFlipChainOnAShownDisabledWindow) {
-    Open(320, 200, 16);
-    ASSERT_NE(screen.primary, nullptr);
-    ASSERT_NE(screen.backBuffer, nullptr);
-    EXPECT_EQ(screen.active, 1);
-    EXPECT_EQ(Back().width, 320);
-    EXPECT_TRUE(Back().caps & DDSCAPS_3DDEVICE) << "Direct3D renders into the back buffer";
-    EXPECT_TRUE(IsWindowVisible(screen.window));
-    EXPECT_FALSE(IsWindowEnabled(screen.window));
-    RECT r;
-    ASSERT_TRUE(GetWindowRect(screen.window, &r));
-    EXPECT_EQ(r.right - r.left, 320);
-    EXPECT_LT(CursorCount(), 0) << "the cursor is hidden while the screen is open";
-
+    Start();
     DDBLTFX fx{};
     fx.dwSize = sizeof fx;
     fx.dwFillColor = 0xFFFF;
+    faults::StartRecording();
+    ASSERT_EQ(OpenScreen(320 + 65536, 200, 16, "title"), 1);
+    EXPECT_EQ(faults::RecordedMatching({"MoveWindow", "IDirectDraw7::SetDisplayMode"}),
+              (Calls{"MoveWindow 0 0 320 200", "IDirectDraw7::SetDisplayMode 320 200 16"})) << "low 16 bits";
+    EXPECT_TRUE(screen.active == 1 && screen.width == 320 && Back().width == 320);
+    EXPECT_TRUE(Back().caps & DDSCAPS_3DDEVICE) << "Direct3D renders into the back buffer";
+    EXPECT_TRUE(IsWindowVisible(screen.window) && !IsWindowEnabled(screen.window));
+    EXPECT_LT(CursorCount(), 0);
     ASSERT_EQ(screen.backBuffer->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx), DD_OK);
     ASSERT_EQ(screen.primary->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx), DD_OK);
     BlankSurfaces();
     for (standin::Surface* s : {&Back(), &Front()})
-        for (int y : {0, 100, 199})
-            for (int x : {0, 160, 319}) ASSERT_EQ(s->ReadRaw(x, y), 0u) << x << "," << y;
+        for (int y : {0, 199})
+            for (int x : {0, 319}) ASSERT_EQ(s->ReadRaw(x, y), 0u) << x << "," << y;
+    faults::StartRecording();
+    EXPECT_EQ(OpenScreen(40000, 480, 16, " "), 0);
+    EXPECT_EQ(CountRecorded("MoveWindow 0 0 -25536 480"), 1) << "passed on sign-extended";
 }
 
 TEST_F(ScreenTest, PixelFormatFollowsTheDisplaysMasks) {
@@ -113,193 +135,183 @@ TEST_F(ScreenTest, PixelFormatFollowsTheDisplaysMasks) {
         int depth;
         DWORD r, g, b;  // 0: the display's own masks
         int expected;
-    } cases[] = {
-        {16, 0, 0, 0, 3},  // 5-6-5
-        {16, 0x7C00, 0x03E0, 0x001F, 2},  // 5-5-5
-        {32, 0, 0, 0, kPixel32BlueLow},   {32, 0x0000FF, 0x00FF00, 0xFF0000, kPixel32RedLow},
-        {24, 0, 0, 0, kPixel24BlueLow},   {24, 0x0000FF, 0x00FF00, 0xFF0000, kPixel24RedLow},
-        {8, 0, 0, 0, kPixelOther},        {15, 0, 0, 0, kPixelOther},
-    };
+    } cases[] = {{16, 0, 0, 0, kPixel565}, {16, 0x7C00, 0x03E0, 0x001F, kPixel555}, {32, 0, 0, 0, kPixel32BlueLow},
+                 {32, 0xFF, 0xFF00, 0xFF0000, kPixel32RedLow}, {24, 0, 0, 0, kPixel24BlueLow},
+                 {24, 0xFF, 0xFF00, 0xFF0000, kPixel24RedLow}, {8, 0, 0, 0, kPixelOther}};
     for (const Case& c : cases) {
-        ResetRuntimeRecords();
-        MakeHeapAndWorkArea();
+        ResetRuntime();
         if (c.r) faults::SetDisplayMasks(c.depth, c.r, c.g, c.b);
         Open(640, 480, c.depth);
         EXPECT_EQ(screen.pixelFormat, c.expected) << "depth " << c.depth << " red mask " << c.r;
     }
+    ResetRuntime();
+    Start();
+    screen.pixelFormat = 42;
+    faults::Fail("IDirectDrawSurface7::Lock primary", 1);
+    faults::Fail("IDirectDrawSurface7::GetDC", 2);
+    EXPECT_EQ(OpenScreen(640, 480, 16, " "), 1) << "lock and device-context failures do not fail the open";
+    EXPECT_EQ(screen.pixelFormat, 42) << "an unreadable layout leaves the old code";
 }
 
-TEST_F(ScreenTest, SizesAreSigned16BitValues) {
-    Open(66176, 480 + 65536, 16 + 65536);
-    EXPECT_EQ(screen.width, 640);
-    EXPECT_EQ(screen.height, 480);
-    EXPECT_EQ(screen.depth, 16);
-    EXPECT_EQ(Back().width, 640);
-    CloseScreen();
-    faults::StartRecording();
-    EXPECT_EQ(OpenScreen(40000, 480, 16, " "), 0);
-    EXPECT_EQ(screen.width, -25536) << "passed on sign-extended, and refused by the display";
-    EXPECT_EQ(screen.primary, nullptr);
-    EXPECT_EQ(CountRecorded("IDirectDraw7::CreateSurface primary"), 0);
-}
-
-TEST_F(ScreenTest, EveryFailedOpenLeavesTheScreenClosed) {
-    struct Case {
-        const char* failure;
-        int primaryReleases;  // a primary surface made before the failure is released
-    } cases[] = {{"IDirectDraw7::SetCooperativeLevel", 0},
-                 {"IDirectDraw7::SetDisplayMode", 0},
-                 {"IDirectDraw7::CreateSurface primary", 0},
-                 {"IDirectDrawSurface7::GetAttachedSurface", 1}};
-    for (const Case& c : cases) {
-        ResetRuntimeRecords();
-        MakeHeapAndWorkArea();
-        runtime.instance = GetModuleHandleA(nullptr);
-        Start();
+// A failed open leaves the screen closed, with the size and depth the screen
+// before it had. Sprites are then copied only into surfaces whose format is
+// the screen's: when all three SetCooperativeLevel calls failed, DirectDraw is
+// still in its 16-bit mode and a 24-bit bitmap loads; after the others it is
+// back in the 32-bit desktop mode, and a copy for 16 bits would run wild.
+TEST_F(ScreenTest, EveryFailedOpenLeavesTheScreenClosedAndItsDepthAsItWas) {
+    testbmp::TempFile file("white.bmp", testbmp::Solid(5, 3, 24, 0xFFFFFF));
+    for (const char* failure : {"IDirectDraw7::SetCooperativeLevel", "IDirectDraw7::SetDisplayMode",
+                                "IDirectDraw7::CreateSurface primary", "IDirectDrawSurface7::GetAttachedSurface"}) {
+        ResetRuntime();
+        Open();
         PutRawBlockSprite(3);
         ASSERT_NE(PutSurfaceSprite(7), nullptr);
-        faults::Fail(c.failure, 1);
-        faults::StartRecording();
-        EXPECT_EQ(OpenScreen(640, 480, 16, " "), 0) << c.failure;
-        EXPECT_EQ(screen.primary, nullptr) << c.failure;
-        EXPECT_EQ(screen.backBuffer, nullptr) << c.failure;
-        EXPECT_FALSE(IsWindowVisible(screen.window)) << c.failure;
-        EXPECT_EQ(CursorCount(), 0) << c.failure << ": the cursor is shown again";
-        EXPECT_EQ(sprites.spriteTable[3].surface, nullptr) << c.failure;
-        EXPECT_EQ(sprites.spriteTable[7].surface, nullptr) << c.failure;
-        EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Release primary"), c.primaryReleases) << c.failure;
-        EXPECT_FALSE(standin::ExclusiveDisplaySet()) << c.failure;
+        faults::Fail(failure, 3);  // the close before the open, the open, the close after it
+        EXPECT_EQ(OpenScreen(320, 240, 32, " "), 0) << failure;
+        EXPECT_TRUE(!screen.primary && !screen.backBuffer && !IsWindowVisible(screen.window)) << failure;
+        EXPECT_EQ(CursorCount(), 0) << failure;
+        EXPECT_TRUE(!sprites.spriteTable[3].surface && !sprites.spriteTable[7].surface) << failure;
+        EXPECT_TRUE(screen.width == 640 && screen.height == 480 && screen.depth == 16) << failure;
+        const bool stillSixteen = failure == std::string("IDirectDraw7::SetCooperativeLevel");
+        EXPECT_EQ(LoadSpriteFromFile(1, file.path.c_str(), kModeOffscreen) != nullptr, stillSixteen) << failure;
+        if (stillSixteen) {
+            EXPECT_EQ(SpritePixels(1)->ReadRaw(4, 2), 0xFFFFu);
+        }
+        FreeSprite(1);
     }
 }
 
-TEST_F(ScreenTest, LockGetDCAndActivationFailuresDoNotFailTheOpen) {
-    Start();
-    screen.pixelFormat = 42;
-    faults::SetForeground(false);  // the window is shown but cannot become active
-    faults::Fail("IDirectDrawSurface7::Lock primary", 1);
-    faults::Fail("IDirectDrawSurface7::GetDC", 2);
-    EXPECT_EQ(OpenScreen(640, 480, 16, " "), 1);
-    EXPECT_EQ(screen.pixelFormat, 42) << "an unreadable layout leaves the old code";
-    EXPECT_EQ(screen.active, 1);
-}
-
-TEST_F(ScreenTest, ReopeningReplacesTheOpenScreen) {
-    Open();
-    faults::StartRecording();
-    EXPECT_EQ(OpenScreen(320, 240, 32, "again"), 1);
-    EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Release primary"), 1) << "the old chain is released";
-    EXPECT_EQ(Back().width, 320);
-    EXPECT_EQ(screen.pixelFormat, kPixel32BlueLow);
-    EXPECT_EQ(CursorCount(), -1) << "hidden once, not twice";
-}
-
-// ---- closing ----
-
-TEST_F(ScreenTest, CloseReleasesDCAndSpritesThenLeavesExclusiveModeThenBackBufferBeforePrimary) {
+TEST_F(ScreenTest, CloseGivesBackTheDCAndSpritesThenExclusiveModeThenBackBufferBeforePrimary) {
     Open();
     PutSurfaceSprite(2);
-    HDC dc = nullptr;
-    ASSERT_EQ(screen.backBuffer->GetDC(&dc), DD_OK);
-    screen.backBufferDC = dc;
+    PutRawBlockSprite(49);
+    ASSERT_EQ(screen.backBuffer->GetDC(&screen.backBufferDC), DD_OK);
     faults::StartRecording();
     CloseScreen();
     EXPECT_EQ(faults::RecordedMatching({"IDirectDrawSurface7::Release", "IDirectDraw7::SetCooperativeLevel",
                                         "ShowCursor", "ShowWindow"}),
               (Calls{"IDirectDrawSurface7::Release offscreen", "IDirectDrawSurface7::ReleaseDC backbuffer",
-                     "IDirectDraw7::SetCooperativeLevel",
-                     "IDirectDrawSurface7::Release backbuffer", "IDirectDrawSurface7::Release primary", "ShowCursor 1",
-                     "ShowWindow 0"}));
-    EXPECT_EQ(standin::DcOf(dc), nullptr) << "the lent device context is given back first";
-    EXPECT_EQ(screen.backBufferDC, nullptr);
-    EXPECT_EQ(screen.backBuffer, nullptr);
-    EXPECT_EQ(CursorCount(), 0);
-    EXPECT_FALSE(standin::ExclusiveDisplaySet());
+                     "IDirectDraw7::SetCooperativeLevel", "IDirectDrawSurface7::Release backbuffer",
+                     "IDirectDrawSurface7::Release primary", "ShowCursor 1", "ShowWindow 0"}));
+    EXPECT_TRUE(!screen.backBufferDC && !sprites.spriteTable[49].surface && !standin::ExclusiveDisplaySet());
     EXPECT_EQ(screen.width, 640) << "kept for a later reopen";
-}
-
-TEST_F(ScreenTest, CloseWithNoOpenScreenStillFreesSpritesAndHides) {
-    Start();
-    PutRawBlockSprite(0);
-    PutRawBlockSprite(49);
     faults::StartRecording();
     CloseScreen();
-    EXPECT_EQ(sprites.spriteTable[0].surface, nullptr);
-    EXPECT_EQ(sprites.spriteTable[49].surface, nullptr);
-    EXPECT_EQ(CountRecorded("IDirectDraw7::SetCooperativeLevel"), 1);
-    EXPECT_EQ(CountRecorded("ShowWindow 0"), 1);
-    EXPECT_FALSE(IsWindowVisible(screen.window));
+    EXPECT_EQ(faults::RecordedMatching({"IDirectDraw7::SetCooperativeLevel", "ShowWindow", "ShowCursor"}),
+              (Calls{"IDirectDraw7::SetCooperativeLevel", "ShowCursor 1", "ShowWindow 0"}))
+        << "closed again: normal level, hidden";
 }
 
-// ---- the host display ----
-
-// A captured frame read back as 8-bit RGB; empty if it cannot be read.
-std::vector<BYTE> ReadPng(const std::string& path, int& width, int& height) {
-    demo_frames::Frame frame;
-    if (!demo_frames::ReadPng(path, frame)) return {};
-    width = frame.width;
-    height = frame.height;
-    return frame.rgb;
+TEST_F(ScreenTest, ColoursPackForTheScreenAndClearFillsOnlyTheBackBuffer) {
+    struct Case {
+        int depth, format, r, g, b;
+        DWORD packed;
+    } cases[] = {{16, kPixel565, 255, 255, 255, 0xFFFF},   {15, kPixelOther, 255, 0, 0, 0x7C00},
+                 {16, kPixel555, 0, 255, 0, 0x07E0},       {16, kPixel565, 100, 150, 200, 0x64B9},
+                 {32, kPixel32BlueLow, 100, 150, 200, 0x6496C8}, {32, kPixel32RedLow, 100, 150, 200, 0xC89664},
+                 {24, kPixel24RedLow, 255, 0, 0, 0xFF},     {24, kPixel24BlueLow, 255, 0, 0, 0xFF0000},
+                 {16, kPixel565, 7, 3, 7, 0},               {8, kPixelOther, 255, 255, 255, 0},
+                 {32, kPixel32BlueLow, 256, 0, 0, 0x1000000}};
+    for (const Case& c : cases) {
+        screen.depth = c.depth;
+        screen.pixelFormat = c.format;
+        EXPECT_EQ(ToScreenColor(c.r, c.g, c.b), c.packed) << c.depth << "/" << c.format << " " << c.r << "," << c.g;
+    }
+    EXPECT_NE(ClearScreen(0, 0, 0), DD_OK) << "no screen: an error, and nothing touched";
+    Open();
+    faults::StartRecording();
+    EXPECT_EQ(ClearScreen(100, 150, 200), DD_OK);
+    EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Blt backbuffer"), 1);
+    EXPECT_TRUE(Back().ReadRaw(0, 0) == 0x64B9 && Back().ReadRaw(639, 479) == 0x64B9 && Front().ReadRaw(9, 9) == 0);
+    faults::LoseDisplay();
+    EXPECT_EQ(ClearScreen(0, 0, 0), DDERR_SURFACELOST);
 }
 
-class ScreenHost : public ScreenTest {
+class PresentTest : public OpenScreenTest {
 protected:
     void SetUp() override {
-        ScreenTest::SetUp();
-        folder = std::filesystem::temp_directory_path() / ("ringscroller-capture-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(folder);
-        setenv("RINGSCROLLER_CAPTURE", folder.c_str(), 1);
+        OpenScreenTest::SetUp();
+        FlipBuffers();  // the messages of opening the screen run first
+        ASSERT_EQ(screen.active, 1);
     }
-    void TearDown() override {
-        unsetenv("RINGSCROLLER_CAPTURE");
-        std::filesystem::remove_all(folder);
-        ScreenTest::TearDown();
-    }
-    std::string Frame(int n) { return (folder / demo_frames::FrameName(n)).string(); }
-    void Show(int times) {
-        for (int i = 0; i < times; ++i) ASSERT_EQ(screen.primary->Flip(nullptr, DDFLIP_WAIT), DD_OK);
-    }
-    std::filesystem::path folder;
-    int width = 0, height = 0;
 };
 
-TEST_F(ScreenHost, HeadlessCaptureWritesBlackFrames) {
-    EXPECT_EQ(standin::host::Kind(), standin::host::DisplayKind::headless) << "tests never open a window unasked";
-    Open(640, 480, 16);
-    ASSERT_EQ(ClearScreen(0, 0, 0), DD_OK);
-    Show(3);
-    for (int n = 1; n <= 3; ++n) {
-        std::vector<BYTE> rgb = ReadPng(Frame(n), width, height);
-        ASSERT_EQ(rgb.size(), 640u * 480 * 3) << Frame(n);
-        EXPECT_EQ(width * 10000 + height, 6400480);
-        EXPECT_EQ(std::count(rgb.begin(), rgb.end(), 0), static_cast<long>(rgb.size())) << Frame(n);
+// The pump empties the queue every frame; a deactivation queued before a
+// frame stops that very frame, and nothing is shown until reactivation.
+TEST_F(PresentTest, EveryWaitingMessageIsHandledAndNothingShownWhileInactive) {
+    ASSERT_EQ(screen.backBuffer->GetDC(&screen.backBufferDC), DD_OK);
+    for (UINT message : {0x0401u, 0x0402u, static_cast<UINT>(WM_ACTIVATE)}) PostMessageA(screen.window, message, 0, 0);
+    faults::StartRecording();
+    EXPECT_EQ(FlipBuffers(), screen.backBuffer);
+    EXPECT_EQ(faults::RecordedMatching({"IDirectDrawSurface7::ReleaseDC", "DispatchMessageA", "IDirectDrawSurface7::Flip"}),
+              (Calls{"IDirectDrawSurface7::ReleaseDC backbuffer", "DispatchMessageA 1025", "DispatchMessageA 1026",
+                     "DispatchMessageA 6"}));
+    EXPECT_TRUE(screen.active == 0 && screen.backBufferDC == nullptr);
+    faults::StartRecording();
+    for (int frame = 0; frame < 3; ++frame) EXPECT_EQ(FlipBuffers(), screen.backBuffer);
+    EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Flip"), 0);
+    PostMessageA(screen.window, WM_ACTIVATE, WA_ACTIVE, 0);
+    FlipBuffers();
+    EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Flip"), 1);
+}
+
+// Off-screen sprites are read again from their files, in ascending order,
+// into new surfaces; a texture, a system-memory sprite and one whose file is
+// gone are left alone. Other flip errors are ignored.
+TEST_F(PresentTest, ALostDisplayIsRestoredAndOffscreenSpritesReadAgain) {
+    testbmp::TempFile a("a.bmp", testbmp::Solid(4, 4, 24, 0x808080)), b("b.bmp", testbmp::Solid(4, 4, 24, 0x8080)),
+        gone("gone.bmp", testbmp::Solid(4, 4, 24, 0x80));
+    const std::tuple<int, int, std::string> loads[] = {{1, kModeTexture, a.path}, {3, kModeSystemMemory, a.path},
+        {60, kModeOffscreen, b.path}, {4, kModeOffscreen, gone.path}, {2, kModeOffscreen, a.path}};
+    std::map<int, std::pair<std::string, unsigned>> before;  // file name and surface id
+    for (const auto& [number, mode, name] : loads) {
+        ASSERT_NE(LoadSpriteFromFile(number, name.c_str(), mode), nullptr) << number;
+        before[number] = {name, SpritePixels(number)->id};
     }
-    EXPECT_FALSE(std::filesystem::exists(Frame(4)));
-    ASSERT_EQ(ClearScreen(255, 0, 0), DD_OK);
-    Show(1);
-    std::vector<BYTE> red = ReadPng(Frame(4), width, height);
-    ASSERT_EQ(red.size(), 640u * 480 * 3);
-    EXPECT_EQ(std::vector<BYTE>(red.end() - 3, red.end()), (std::vector<BYTE>{255, 0, 0})) << "frames are in full colour";
+    std::remove(gone.path.c_str());
+    faults::LoseDisplay();
+    faults::StartRecording();
+    EXPECT_EQ(FlipBuffers(), screen.backBuffer);
+    EXPECT_EQ(faults::RecordedMatching({"IDirectDraw7::SetDisplayMode", "IDirectDraw7::RestoreAllSurfaces", "ShowWindow",
+                                        "CreateFileA"}),
+              (Calls{"IDirectDraw7::SetDisplayMode 640 480 16", "IDirectDraw7::RestoreAllSurfaces", "ShowWindow 3",
+                     "CreateFileA " + a.path, "CreateFileA " + gone.path, "CreateFileA " + b.path}));
+    for (auto& [number, old] : before) {
+        const bool readAgain = number == 2 || number == 60;
+        EXPECT_EQ(SpritePixels(number)->id != old.second, readAgain) << number;
+        EXPECT_STREQ(sprites.spriteTable[number].fileName, old.first.c_str()) << number;
+    }
+    faults::Fail("IDirectDrawSurface7::Flip", 1);
+    faults::StartRecording();
+    FlipBuffers();
+    EXPECT_EQ(CountRecorded("IDirectDraw7::RestoreAllSurfaces"), 0);
+}
+
+TEST_F(RuntimeTest, FlipBuffersWithNoScreenOpenTouchesNoSurface) {
+    Start();
+    screen.active = 1;
+    faults::StartRecording();
+    EXPECT_EQ(FlipBuffers(), nullptr);
+    EXPECT_TRUE(faults::RecordedMatching({"IDirectDrawSurface7::", "IDirectDraw7::"}).empty());
 }
 
 // Run by tests/xvfb_window.sh inside Xvfb: a real window shows the frames.
+using ScreenHost = RuntimeTest;
 TEST_F(ScreenHost, XvfbWindowShowsFrames) {
     const char* wanted = std::getenv("RINGSCROLLER_XVFB_TEST");
     if (!wanted || std::string(wanted) != "1") GTEST_SKIP() << "run by xvfb_window.sh under Xvfb";
-    unsetenv("RINGSCROLLER_CAPTURE");
     setenv("RINGSCROLLER_DISPLAY", "window", 1);
     EXPECT_EQ(standin::host::Kind(), standin::host::DisplayKind::window);
-    EXPECT_TRUE(standin::host::VideoActive());
-    Open(640, 480, 16);
+    Open();
     const char* stop = std::getenv("RINGSCROLLER_XVFB_STOP");
     int shown = 0;
-    // About ten seconds at 60 Hz at most; the script ends it sooner.
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 600; ++i) {  // about ten seconds at 60 Hz; the script ends it sooner
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
         ASSERT_EQ(ClearScreen(0, 255, 0), DD_OK);
         HRESULT r = screen.primary->Flip(nullptr, DDFLIP_WAIT);
         if (r == DDERR_SURFACELOST) screen.directDraw->RestoreAllSurfaces();
-        else if (r == DD_OK) ++shown;
+        shown += r == DD_OK;
         if (stop && std::filesystem::exists(stop) && shown >= 30) break;
     }
     EXPECT_GE(shown, 30);

@@ -1,4 +1,4 @@
-// The conversions give the results the processor's rounding-mode switch
+// The conversion gives the result the processor's rounding-mode switch
 // would, without touching the rounding mode: out of range and NaN give the
 // "integer indefinite" value -2147483648.
 #include "core/convert.h"
@@ -12,9 +12,4 @@ constexpr int32_t kIndefinite = INT32_MIN;
 int32_t FloatToInt(float x) {
     if (!(x >= -2147483648.0f && x < 2147483648.0f)) return kIndefinite;
     return static_cast<int32_t>(std::floor(x));
-}
-
-int32_t TruncToInt(long double v) {
-    if (!(v > -2147483649.0L && v < 2147483648.0L)) return kIndefinite;
-    return static_cast<int32_t>(v);
 }

@@ -1,4 +1,4 @@
-// Float to integer conversions with the runtime's fixed rounding rules.
+// Float to integer conversion with the runtime's fixed rounding rule.
 #pragma once
 
 #include <cstdint>
@@ -6,5 +6,3 @@
 // floor(x) as a signed 32-bit integer; NaN and values outside the range
 // give -2147483648.
 int32_t FloatToInt(float x);
-// v cut toward zero; NaN and values outside the range give -2147483648.
-int32_t TruncToInt(long double v);

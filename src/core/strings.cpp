@@ -16,15 +16,16 @@ BYTE* WorkSpace(size_t bytes) {
 }  // namespace
 
 void AssignString(char** variable, const char* source) {
-    if (*variable) {
-        HeapFree(runtime.heap, 0, *variable);
-        *variable = nullptr;
+    // The copy is made before the old text is freed: the source may be that
+    // very text (a variable assigned to itself).
+    char* copy = nullptr;
+    if (source) {
+        size_t length = std::strlen(source);
+        copy = static_cast<char*>(HeapAlloc(runtime.heap, 0, length + 2));
+        // Without room the variable ends up empty rather than dangling.
+        if (copy) std::memcpy(copy, source, length + 1);
     }
-    if (!source) return;
-    size_t length = std::strlen(source);
-    auto* copy = static_cast<char*>(HeapAlloc(runtime.heap, 0, length + 2));
-    if (!copy) return;  // the variable stays empty rather than dangling
-    std::memcpy(copy, source, length + 1);
+    if (*variable) HeapFree(runtime.heap, 0, *variable);
     *variable = copy;
 }
 

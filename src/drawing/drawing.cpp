@@ -70,6 +70,17 @@ void EndDrawing() {
     drawing.dc = nullptr;
 }
 
+void ReleaseBackBufferDC() {
+    HDC dc = screen.backBufferDC;
+    if (!dc) return;
+    // Cleared first: ending the drawing below calls back in here.
+    screen.backBufferDC = nullptr;
+    // A drawing still holding the context ends with it; otherwise the next
+    // BeginDrawing would end that stale drawing and give back the new context.
+    if (drawing.dc == dc) EndDrawing();
+    if (screen.backBuffer) screen.backBuffer->ReleaseDC(dc);
+}
+
 HGDIOBJ SetDrawingFont(HFONT font) {
     if (!drawing.dc) return nullptr;
     return SelectObject(drawing.dc, font);

@@ -78,14 +78,15 @@ int32_t OpenKeyboard() {
     if (!directInput) return 0;
 
     BuildKeyboardFormat();
+    // Without the object block the format would describe no keys at all: a
+    // keyboard that could never see Escape is no keyboard.
+    if (!keyboard.objectFormats) return 0;
     DIDATAFORMAT& format = keyboard.dataFormat;
     format.dwSize = sizeof(DIDATAFORMAT);
     format.dwObjSize = sizeof(DIOBJECTDATAFORMAT);
     format.dwFlags = DIDF_RELAXIS;
     format.dwDataSize = kKeyCount;
-    // Without the object block the format describes no keys at all, rather
-    // than 256 entries at a null address.
-    format.dwNumObjs = keyboard.objectFormats ? kKeyCount : 0;
+    format.dwNumObjs = kKeyCount;
     format.rgodf = keyboard.objectFormats;
 
     if (directInput->CreateDeviceEx(GUID_SysKeyboard, IID_IDirectInputDevice7A,

@@ -85,6 +85,7 @@ public:
     }
 
     HRESULT SetRenderState(D3DRENDERSTATETYPE type, DWORD value) override {
+        faults::Record("IDirect3DDevice7::SetRenderState " + std::to_string(type) + " " + std::to_string(value));
         switch (type) {
             case D3DRENDERSTATE_SRCBLEND: state.srcBlend = value; break;
             case D3DRENDERSTATE_DESTBLEND: state.destBlend = value; break;

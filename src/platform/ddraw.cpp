@@ -408,7 +408,8 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND hwnd, DWORD flags) {
 
 HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD, DWORD) {
     const std::string call = "IDirectDraw7::SetDisplayMode";
-    if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
+    if (faults::Hit(call + " " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(bpp)))
+        return Failed(call + " (scheduled)", DDERR_GENERIC);
     if (!exclusive) return Failed(call, DDERR_NOEXCLUSIVEMODE);
     PixelLayout layout;
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide || !LayoutFor(static_cast<int>(bpp), layout))

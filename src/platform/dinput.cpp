@@ -184,7 +184,8 @@ HRESULT KeyboardDevice::SetDataFormat(LPCDIDATAFORMAT format) {
 }
 
 HRESULT KeyboardDevice::SetCooperativeLevel(HWND window, DWORD flags) {
-    if (faults::Hit("IDirectInputDevice7A::SetCooperativeLevel")) return Fail("SetCooperativeLevel", DIERR_GENERIC);
+    if (faults::Hit("IDirectInputDevice7A::SetCooperativeLevel " + std::to_string(flags)))
+        return Fail("SetCooperativeLevel", DIERR_GENERIC);
     if (acquired_) return Fail("SetCooperativeLevel", DIERR_ACQUIRED);
     bool exclusive = (flags & DISCL_EXCLUSIVE) != 0, nonExclusive = (flags & DISCL_NONEXCLUSIVE) != 0;
     bool foreground = (flags & DISCL_FOREGROUND) != 0, background = (flags & DISCL_BACKGROUND) != 0;

@@ -105,7 +105,7 @@ ULONG DirectSound::Release() {
 }
 
 HRESULT DirectSound::SetCooperativeLevel(HWND window, DWORD level) {
-    if (faults::Hit("IDirectSound::SetCooperativeLevel")) return Failed("IDirectSound::SetCooperativeLevel (scheduled)", DSERR_GENERIC);
+    if (faults::Hit("IDirectSound::SetCooperativeLevel " + std::to_string(level))) return Failed("IDirectSound::SetCooperativeLevel (scheduled)", DSERR_GENERIC);
     // The level is bound to the program's own top-level window.
     if (!window || window != standin::MainWindowHandle()) return Failed("IDirectSound::SetCooperativeLevel", DSERR_INVALIDPARAM);
     if (level < DSSCL_NORMAL || level > kWritePrimary) return Failed("IDirectSound::SetCooperativeLevel", DSERR_INVALIDPARAM);

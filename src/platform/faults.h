@@ -21,7 +21,8 @@ namespace faults {
 void Reset();
 
 // The next `times` calls named `call` fail (-1: every call from now on),
-// after `after` calls that still succeed.
+// after `after` calls that still succeed. "ReadFileShort" makes reads
+// succeed with half the bytes asked for.
 void Fail(const std::string& call, int times = -1, int after = 0);
 // Undo Fail for one name.
 void Heal(const std::string& call);

@@ -68,34 +68,19 @@ DeviceContext* DisplayContextOf(HDC dc) {
     return nullptr;
 }
 
-DWORD ChannelMask(const PixelLayout& layout) {
-    return layout.bitsPerPixel == 8 ? 0xFFu : (layout.redMask | layout.greenMask | layout.blueMask);
-}
-
-// One pixel of text: the raster operation applied to the destination, then
-// blended with it by the glyph's coverage, in the surface's own format.
-void WriteTextPixel(Surface& s, int x, int y, COLORREF color, int coverage, int rop) {
+// One pixel of text in the text colour, blended with the destination by the
+// glyph's coverage, in the surface's own format. Text ignores the raster
+// operation (R2_NOT inverts lines and fills, never glyphs), as GDI does.
+void WriteTextPixel(Surface& s, int x, int y, COLORREF color, int coverage) {
     if (x < 0 || y < 0 || x >= s.width || y >= s.height || coverage <= 0) return;
-    const DWORD raw = s.ReadRaw(x, y);
     if (coverage >= 255) {
-        switch (rop) {
-            case R2_NOT: s.WriteRaw(x, y, (~raw & ChannelMask(s.layout)) | (raw & ~ChannelMask(s.layout))); return;
-            case R2_BLACK: s.WriteRaw(x, y, ColorToPixel(s.layout, 0)); return;
-            case R2_WHITE: s.WriteRaw(x, y, ColorToPixel(s.layout, 0x00FFFFFF)); return;
-            default: s.WriteRaw(x, y, ColorToPixel(s.layout, color)); return;
-        }
+        s.WriteRaw(x, y, ColorToPixel(s.layout, color));
+        return;
     }
-    const COLORREF dst = PixelToColor(s.layout, raw);
-    COLORREF src;
-    switch (rop) {
-        case R2_NOT: src = ~dst & 0x00FFFFFF; break;
-        case R2_BLACK: src = 0; break;
-        case R2_WHITE: src = 0x00FFFFFF; break;
-        default: src = color & 0x00FFFFFF; break;
-    }
+    const COLORREF dst = PixelToColor(s.layout, s.ReadRaw(x, y));
     COLORREF out = 0;
     for (int shift = 0; shift < 24; shift += 8) {
-        const int d = (dst >> shift) & 0xFF, c = (src >> shift) & 0xFF;
+        const int d = (dst >> shift) & 0xFF, c = (color >> shift) & 0xFF;
         const int v = d + ((c - d) * coverage + (c >= d ? 127 : -127)) / 255;
         out |= static_cast<COLORREF>(v) << shift;
     }
@@ -212,7 +197,7 @@ BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
             for (int row = 0; row < g.rows; ++row) {
                 const BYTE* cov = g.coverage.data() + static_cast<size_t>(row) * g.width;
                 for (int col = 0; col < g.width; ++col) {
-                    if (cov[col]) WriteTextPixel(*s, gx + col, gy + row, c->textColor, cov[col], c->rop2);
+                    if (cov[col]) WriteTextPixel(*s, gx + col, gy + row, c->textColor, cov[col]);
                 }
             }
             pen += g.advance;
@@ -220,7 +205,7 @@ BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
         FontObject& object = c->font ? *c->font : SystemFont();
         auto line = [&](int top, int thickness) {
             for (int yy = top; yy < top + thickness; ++yy) {
-                for (int xx = left; xx < left + width; ++xx) WriteTextPixel(*s, xx, yy, c->textColor, 255, c->rop2);
+                for (int xx = left; xx < left + width; ++xx) WriteTextPixel(*s, xx, yy, c->textColor, 255);
             }
         };
         if (object.underline) line(baseline + m.underlinePosition, m.underlineThickness);

@@ -25,6 +25,7 @@ void TraceFailure(const std::string& call, HRESULT result);
 // Host events, delivered while the host's events are pumped (PeekMessageA).
 void HostFocusChanged(bool inFront);  // user: WM_ACTIVATE to the main window
 void LoseAllSurfaces();               // ddraw: display taken away
+void HostExposed();                   // user: the main window must be painted again
 HWND MainWindowHandle();              // user: the one top-level window, or null
 bool WindowInForeground(HWND window); // user: the window is the active one
 bool HostInForeground();              // user: the host has the keyboard focus

@@ -7,6 +7,7 @@
 // posted WM_ACTIVATE messages, handled when the program pumps its queue.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -36,6 +37,7 @@ struct Window {
     bool enabled = true;
     bool maximized = false;
     bool active = false;
+    bool invalid = false;  // needs painting: WM_PAINT comes until it is validated
 };
 
 std::map<std::string, WindowClass> classes;
@@ -46,6 +48,9 @@ uintptr_t nextHandle = 0x10000;
 DWORD messageTime = 0;
 int cursorCount = 0;
 bool hostInFront = true;
+// WM_PAINTs handed out since a window was last validated.
+int unvalidatedPaints = 0;
+constexpr int kPaintsBeforeHang = 100000;
 
 Window* WindowOf(HWND hwnd) {
     auto it = windows.find(hwnd);
@@ -110,6 +115,7 @@ void ResetUser() {
     messageTime = 0;
     cursorCount = 0;
     hostInFront = true;
+    unvalidatedPaints = 0;
 }
 
 void HostFocusChanged(bool inFront) {
@@ -131,6 +137,10 @@ void HostFocusChanged(bool inFront) {
     // Another program takes the display: an exclusive full-screen owner
     // loses its video memory.
     if (ExclusiveDisplaySet()) LoseAllSurfaces();
+}
+
+void HostExposed() {
+    if (Window* w = WindowOf(mainWindow)) w->invalid = true;
 }
 
 HWND MainWindowHandle() { return mainWindow; }
@@ -221,9 +231,29 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM lParam) 
         }
         case WM_ERASEBKGND:
             return 1;
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
         default:
             return 0;
     }
+}
+
+BOOL WINAPI DestroyWindow(HWND window) {
+    faults::Record("DestroyWindow");
+    if (!WindowOf(window)) return FALSE;
+    Deactivate(window);
+    Send(window, WM_DESTROY, 0, 0);
+    windows.erase(window);
+    if (mainWindow == window) mainWindow = nullptr;
+    return TRUE;
+}
+
+BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL) {
+    Window* w = WindowOf(window);
+    bool invalid = w && w->invalid;
+    if (rect) *rect = invalid ? RECT{0, 0, w->width, w->height} : RECT{0, 0, 0, 0};
+    return invalid ? TRUE : FALSE;
 }
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
@@ -233,6 +263,23 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
         if (!InFilter(*it, window, filterMin, filterMax)) continue;
         if (msg) *msg = *it;
         if (removeFlags & PM_REMOVE) queue.erase(it);
+        return TRUE;
+    }
+    // With the queue empty, a window that needs painting gets WM_PAINT; it is
+    // never queued, so it comes again at every peek until BeginPaint validates
+    // the window, as on Windows. A program whose procedure never validates
+    // would spin here for ever; the stand-in says so and stops instead.
+    for (auto& [hwnd, w] : windows) {
+        MSG paint{};
+        paint.hwnd = hwnd;
+        paint.message = WM_PAINT;
+        paint.time = messageTime;
+        if (!w.invalid || !w.visible || !InFilter(paint, window, filterMin, filterMax)) continue;
+        if (++unvalidatedPaints > kPaintsBeforeHang) {
+            std::fprintf(stderr, "ringscroller: WM_PAINT never validates the window: the message loop would hang\n");
+            std::abort();
+        }
+        if (msg) *msg = paint;
         return TRUE;
     }
     return FALSE;
@@ -274,6 +321,7 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
         Send(window, WM_SHOWWINDOW, TRUE, 0);
         if (!(w = WindowOf(window))) return wasVisible;
         w->visible = true;
+        w->invalid = true;
     }
     if (command == SW_SHOWMAXIMIZED && !w->maximized) {
         w->maximized = true;
@@ -300,7 +348,7 @@ BOOL WINAPI EnableWindow(HWND window, BOOL enable) {
     return wasDisabled;
 }
 
-BOOL WINAPI MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
+BOOL WINAPI MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
     faults::Record("MoveWindow " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(width) + " " +
                    std::to_string(height));
     Window* w = WindowOf(window);
@@ -309,6 +357,7 @@ BOOL WINAPI MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
     w->y = y;
     w->width = width;
     w->height = height;
+    if (repaint) w->invalid = true;
     Send(window, WM_MOVE, 0, MakeLParam(x, y));
     Send(window, WM_SIZE, 0 /* SIZE_RESTORED */, MakeLParam(width, height));
     return TRUE;
@@ -347,6 +396,8 @@ HDC WINAPI BeginPaint(HWND window, PAINTSTRUCT* paint) {
     Window* w = WindowOf(window);
     if (!w || !paint) return nullptr;
     *paint = PAINTSTRUCT{};
+    w->invalid = false;
+    unvalidatedPaints = 0;
     // Everything visible comes through DirectDraw; the window itself has no
     // pixels, so its paint context draws nowhere.
     paint->hdc = standin::CreateSurfaceDC(nullptr);

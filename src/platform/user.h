@@ -110,3 +110,5 @@ BOOL WINAPI GetClassInfoExA(HINSTANCE instance, LPCSTR className, WNDCLASSEXA* i
 int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount);
 BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 HWND WINAPI GetActiveWindow();
+BOOL WINAPI DestroyWindow(HWND window);
+BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);

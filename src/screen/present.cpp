@@ -34,12 +34,6 @@ void RestoreDisplay() {
 
 }  // namespace
 
-void ReleaseBackBufferDC() {
-    if (!screen.backBufferDC) return;
-    if (screen.backBuffer) screen.backBuffer->ReleaseDC(screen.backBufferDC);
-    screen.backBufferDC = nullptr;
-}
-
 IDirectDrawSurface7* FlipBuffers() {
     // GDI must not hold the back buffer across a flip.
     ReleaseBackBufferDC();

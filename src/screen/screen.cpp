@@ -21,8 +21,14 @@ namespace {
 // Width, height and depth are 16-bit values widened by the caller.
 int32_t Low16(int32_t value) { return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF)); }
 
-int32_t FailOpen() {
+// A failed open closes the screen and leaves the size and depth of the
+// screen before it: the requested ones would describe surfaces that were
+// never made, and sprites would be converted for a depth DirectDraw is not in.
+int32_t FailOpen(int32_t width, int32_t height, int32_t depth) {
     CloseScreen();
+    screen.width = width;
+    screen.height = height;
+    screen.depth = depth;
     return 0;
 }
 
@@ -83,19 +89,21 @@ int32_t OpenScreen(int32_t width, int32_t height, int32_t depth, const char* tit
     // second primary surface and hide the cursor twice: close it first.
     if (screen.primary || screen.backBuffer) CloseScreen();
 
-    if (!PlaceMainWindow(0, 0, width, height, title)) return FailOpen();
+    const int32_t oldWidth = screen.width, oldHeight = screen.height, oldDepth = screen.depth;
+    auto fail = [&] { return FailOpen(oldWidth, oldHeight, oldDepth); };
+    if (!PlaceMainWindow(0, 0, width, height, title)) return fail();
     screen.width = width;
     screen.height = height;
     screen.depth = depth;
     ShowCursor(FALSE);
 
-    if (!screen.directDraw) return FailOpen();
+    if (!screen.directDraw) return fail();
     if (screen.directDraw->SetCooperativeLevel(screen.window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE) != DD_OK)
-        return FailOpen();
+        return fail();
     if (screen.directDraw->SetDisplayMode(static_cast<DWORD>(width), static_cast<DWORD>(height),
                                           static_cast<DWORD>(depth), 0, 0) != DD_OK)
-        return FailOpen();
-    if (!CreateFlipChain()) return FailOpen();
+        return fail();
+    if (!CreateFlipChain()) return fail();
 
     ShowWindow(screen.window, SW_SHOWMAXIMIZED);
     EnableWindow(screen.window, FALSE);

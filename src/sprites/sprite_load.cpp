@@ -23,6 +23,24 @@ DWORD CapsForMode(int32_t mode) {
     }
 }
 
+// The copy converts for the screen's depth and layout into rows `pitch`
+// bytes apart. A surface whose lock says otherwise (one made while DirectDraw
+// was in another mode than the screen records) or is smaller than the picture
+// is not written: the rows would run past its memory.
+bool LockFitsCopy(const DDSURFACEDESC2& lock, const BitmapInfo& info) {
+    if (!lock.lpSurface) return false;
+    if ((lock.dwFlags & DDSD_WIDTH) && lock.dwWidth < static_cast<DWORD>(info.width)) return false;
+    if ((lock.dwFlags & DDSD_HEIGHT) && info.height > 0 && lock.dwHeight < static_cast<DWORD>(info.height)) return false;
+    if (lock.dwFlags & DDSD_PIXELFORMAT) {
+        const DDPIXELFORMAT& format = lock.ddpfPixelFormat;
+        if (format.dwRGBBitCount != static_cast<DWORD>(screen.depth)) return false;
+        // 16 bits are either 5-6-5 or 5-5-5, told apart as the screen was.
+        if (screen.depth == 16 && (format.dwGBitMask != 0x07E0) != (screen.pixelFormat == kPixel555)) return false;
+    }
+    const int64_t rowBytes = static_cast<int64_t>(info.width) * ((screen.depth + 7) / 8);
+    return lock.lPitch >= rowBytes;
+}
+
 char* CopyName(const char* name) {
     if (!name) name = "";
     size_t size = std::strlen(name) + 1;
@@ -85,11 +103,7 @@ void* BuildSprite(int32_t number, const BYTE* data, size_t length, int32_t mode,
     std::memset(&description, 0, sizeof(description));
     description.dwSize = sizeof(description);
     if (surface->Lock(nullptr, &description, DDLOCK_WAIT, nullptr) != DD_OK) return nullptr;
-    // The surface was made at the bitmap's size; a smaller one is not written.
-    bool fits = !((description.dwFlags & DDSD_WIDTH) && description.dwWidth < static_cast<DWORD>(info.width)) &&
-                !((description.dwFlags & DDSD_HEIGHT) && info.height > 0 &&
-                  description.dwHeight < static_cast<DWORD>(info.height));
-    bool copied = fits && CopyBitmapToSurface(info, static_cast<BYTE*>(description.lpSurface), description.lPitch);
+    bool copied = LockFitsCopy(description, info) && CopyBitmapToSurface(info, static_cast<BYTE*>(description.lpSurface), description.lPitch);
     surface->Unlock(nullptr);
     surface->SetColorKey(DDCKEY_SRCBLT, &SpriteColorKey);
     return copied ? record->surface : nullptr;

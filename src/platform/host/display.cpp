@@ -289,6 +289,7 @@ void PumpEvents() {
             case SDL_WINDOWEVENT_FOCUS_LOST: HostFocusChanged(false); break;
             case SDL_WINDOWEVENT_MINIMIZED: LoseAllSurfaces(); break;
             case SDL_WINDOWEVENT_CLOSE: RequestEscape(); break;
+            case SDL_WINDOWEVENT_EXPOSED: HostExposed(); break;
             default: break;
         }
     }
