@@ -1,15 +1,16 @@
 #!/usr/bin/python3
-"""How well a picture of the demo matches the native program's own frames.
+"""How well pictures of the demo match the native program's own frames.
 
-usage: lit_overlap.py SHOT REFERENCE... [--min IOU]
+usage: lit_overlap.py [--min IOU] SHOT REFERENCE...
+       lit_overlap.py [--min IOU] SHOT... --against REFERENCE...
 
-SHOT is a screenshot of any size: the 640 x 480 picture is taken from the
+A SHOT is a screenshot of any size: the 640 x 480 picture is taken from the
 middle of it, scaled with its aspect kept as the hosts show it (bars on two
 sides), and brought back to 640 x 480. Each REFERENCE is a native capture
 (a PNG file, or a folder of them). A pixel is lit when any channel is clearly
 above black; the score of a pair is the intersection over union of their lit
-pixels. Prints the best score and the reference that gave it; with --min,
-exits 1 when the best score is below it.
+pixels. Prints, for each shot, the best score and the reference that gave it;
+with --min, exits 1 when any shot's best score is below it.
 """
 import pathlib
 import sys
@@ -45,18 +46,21 @@ def main(argv):
         at = argv.index("--min")
         minimum = float(argv[at + 1])
         del argv[at:at + 2]
-    if len(argv) < 2:
+    at = argv.index("--against") if "--against" in argv else 1
+    shots, refs = argv[:at], argv[at + (at < len(argv) and argv[at] == "--against"):]
+    if not shots or not refs:
         sys.exit(__doc__)
-    shot = lit_mask(Image.open(argv[0]))
-    best, best_name = 0.0, "-"
-    for ref in references(argv[1:]):
+    masks = [lit_mask(Image.open(shot)) for shot in shots]
+    best = [(0.0, "-")] * len(masks)
+    for ref in references(refs):
         mask = lit_mask(Image.open(ref))
-        union = np.count_nonzero(shot | mask)
-        score = np.count_nonzero(shot & mask) / union if union else 0.0
-        if score > best:
-            best, best_name = score, ref.name
-    print(f"{best:.4f} {best_name} lit={np.count_nonzero(shot)}")
-    return 1 if minimum is not None and best < minimum else 0
+        for i, shot in enumerate(masks):
+            union = np.count_nonzero(shot | mask)
+            score = np.count_nonzero(shot & mask) / union if union else 0.0
+            best[i] = max(best[i], (score, ref.name))
+    for shot, mask, (score, name) in zip(shots, masks, best):
+        print(f"{score:.4f} {name} lit={np.count_nonzero(mask)} {shot}")
+    return 1 if minimum is not None and min(score for score, _ in best) < minimum else 0
 
 
 if __name__ == "__main__":
