@@ -41,6 +41,8 @@ TEST_F(StandinTest, LostSurfacesRefuseWorkUntilRestoredWithTheDisplayBack) {
     HDC second = nullptr;
     EXPECT_EQ(screen.backBuffer->GetDC(&second), DDERR_DCALREADYCREATED);
     EXPECT_EQ(screen.backBuffer->ReleaseDC(dc), DD_OK);
+    for (int index : {-1, DEFAULT_GUI_FONT + 1, 1 << 20}) EXPECT_EQ(GetStockObject(index), nullptr) << "no stock object " << index;
+    EXPECT_NE(GetStockObject(BLACK_BRUSH), nullptr);
 }
 
 // Posted messages wait for the pump; WM_PAINT comes whenever the queue is
