@@ -284,7 +284,7 @@ TEST_F(KeyboardTest, HostEscapeAfterCountsPollsFromTheResetAndIgnoresNonCounts) 
 }
 
 TEST_F(KeyboardTest, HostRequestedEscapeAndTerminationSignalStayHeld) {
-    EXPECT_FALSE(HostEscapeRead());  // the first poll installs the handlers
+    EXPECT_FALSE(HostEscapeRead());
     standin::host::RequestEscape();
     EXPECT_TRUE(HostEscapeRead());
     EXPECT_TRUE(HostEscapeRead());

@@ -100,6 +100,10 @@ void Resolve() {
         state.kind = !state.testDefaults && HasDisplayServer() ? DisplayKind::fullscreen : DisplayKind::headless;
     }
     if (state.kind != DisplayKind::headless) {
+        // The keyboard's own Ctrl-C and SIGTERM handlers are in place from
+        // process start; SDL's would take over once the first has fired and
+        // keep a second signal from ending a program that hangs.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             Trace(std::string("SDL video: ") + SDL_GetError());
             state.kind = DisplayKind::headless;

@@ -98,7 +98,6 @@ bool environmentRead = false;
 long polls = 0;
 // Set from signal handlers, so lock-free.
 std::atomic<bool> escapeRequested{false};
-bool handlersInstalled = false;
 
 void OnSignal(int) { escapeRequested.store(true); }
 
@@ -106,8 +105,6 @@ void OnSignal(int) { escapeRequested.store(true); }
 // handlers reset themselves, so a second one still ends a program that has
 // stopped polling.
 void InstallHandlers() {
-    if (handlersInstalled) return;
-    handlersInstalled = true;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnSignal;
@@ -116,6 +113,11 @@ void InstallHandlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+// In place before main: a signal that comes while the program is still
+// starting (loading its font, opening the display) must not kill it either,
+// and the first keyboard poll may be a long way off.
+const bool handlersAtStart = (InstallHandlers(), true);
 
 void ReadEnvironment() {
     environmentRead = true;
@@ -132,7 +134,6 @@ void ReadEnvironment() {
 namespace standin::host {
 
 void ReadKeys(BYTE keys[256]) {
-    InstallHandlers();
     if (!environmentRead) ReadEnvironment();
     ++polls;
     std::memset(keys, 0, 256);
@@ -178,8 +179,8 @@ void ResetKeyboard() {
     escapeAfter = 0;
     environmentRead = false;
     polls = 0;
-    // A handler that fired has reset itself; the next poll puts it back.
-    if (escapeRequested.exchange(false)) handlersInstalled = false;
+    // A handler that fired has reset itself; put it back.
+    if (escapeRequested.exchange(false)) InstallHandlers();
 }
 
 void Reset() {
