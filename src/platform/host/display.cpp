@@ -134,9 +134,21 @@ void Resolve() {
 bool OpenWindow(int width, int height) {
     Uint32 flags = SDL_WINDOW_SHOWN;
     int w = width, h = height;
+    int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
     if (state.kind == DisplayKind::fullscreen) {
         // The desktop keeps its own mode; the picture is scaled into it.
-        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        // Desktop full screen is a request to the window manager, and an X
+        // server without one (a kiosk, a recording) leaves the window at its
+        // own size while SDL draws for the whole screen. A borderless window
+        // already covering the display looks the same either way.
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        SDL_Rect bounds;
+        if (SDL_GetDisplayBounds(0, &bounds) == 0 && bounds.w > 0 && bounds.h > 0) {
+            x = bounds.x;
+            y = bounds.y;
+            w = bounds.w;
+            h = bounds.h;
+        }
     } else {
         SDL_Rect usable;
         if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
@@ -145,7 +157,7 @@ bool OpenWindow(int width, int height) {
             h = height * factor;
         }
     }
-    state.window = SDL_CreateWindow("ringscroller", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
+    state.window = SDL_CreateWindow("ringscroller", x, y, w, h, flags);
     if (!state.window) return false;
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_PRESENTVSYNC);
