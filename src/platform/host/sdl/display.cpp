@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/host/host.h"
+#include "platform/host/pixels.h"
 #include "platform/standin.h"
 
 namespace standin::host {
@@ -44,12 +45,7 @@ struct DisplayState {
     std::chrono::steady_clock::time_point nextFrame{};
     bool cursorShown = true;
 
-    // Pixel value to 0x00BBGGRR, one table per byte of the pixel: unpacking
-    // a masked channel only shifts and ORs bits, so the bytes' results can
-    // be OR-ed together exactly.
-    PixelLayout lutLayout;
-    bool lutValid = false;
-    uint32_t lut[4][256] = {};
+    PixelConverter pixels;
     std::vector<BYTE> rgb;
 };
 
@@ -182,39 +178,6 @@ bool PrepareTexture(int width, int height) {
     return true;
 }
 
-bool SameLayout(const PixelLayout& a, const PixelLayout& b) {
-    return a.bitsPerPixel == b.bitsPerPixel && a.redMask == b.redMask && a.greenMask == b.greenMask &&
-           a.blueMask == b.blueMask;
-}
-
-void ToRgb(const Surface& s) {
-    if (!state.lutValid || !SameLayout(state.lutLayout, s.layout)) {
-        int bytes = s.layout.BytesPerPixel();
-        for (int i = 0; i < 4; ++i) {
-            for (unsigned v = 0; v < 256; ++v) {
-                BYTE c[3] = {0, 0, 0};
-                if (i < bytes) PixelToRgb8(s.layout, static_cast<DWORD>(v) << (8 * i), c);
-                state.lut[i][v] = c[0] | (c[1] << 8) | (static_cast<uint32_t>(c[2]) << 16);
-            }
-        }
-        state.lutLayout = s.layout;
-        state.lutValid = true;
-    }
-    int bytes = s.layout.BytesPerPixel();
-    state.rgb.resize(static_cast<size_t>(s.width) * s.height * 3);
-    BYTE* out = state.rgb.data();
-    for (int y = 0; y < s.height; ++y) {
-        const BYTE* p = s.Row(y);
-        for (int x = 0; x < s.width; ++x, p += bytes, out += 3) {
-            uint32_t c = state.lut[0][p[0]];
-            for (int i = 1; i < bytes; ++i) c |= state.lut[i][p[i]];
-            out[0] = static_cast<BYTE>(c);
-            out[1] = static_cast<BYTE>(c >> 8);
-            out[2] = static_cast<BYTE>(c >> 16);
-        }
-    }
-}
-
 bool WritePng(const std::string& path, int width, int height, const BYTE* rgb) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
@@ -284,7 +247,7 @@ void Present(const Surface& primary) {
     bool capture = !state.captureDir.empty() && (state.presented - 1) % state.captureEvery == 0;
     bool show = state.kind != DisplayKind::headless;
     if ((!capture && !show) || primary.width <= 0 || primary.height <= 0 || primary.pixels.empty()) return;
-    ToRgb(primary);
+    state.pixels.ToRgb(primary, state.rgb);
     if (capture) {
         char name[40];
         std::snprintf(name, sizeof name, "frame-%06llu.png", state.presented);
