@@ -18,6 +18,7 @@ void PixelConverter::Prepare(const PixelLayout& layout) {
     }
     layout_ = layout;
     valid_ = true;
+    rgba16_.clear();
 }
 
 void PixelConverter::ToRgb(const Surface& s, std::vector<BYTE>& out) {
@@ -42,6 +43,21 @@ void PixelConverter::ToRgba(const Surface& s, std::vector<BYTE>& out) {
     const int bytes = s.layout.BytesPerPixel();
     out.resize(static_cast<size_t>(s.width) * s.height * 4);
     BYTE* o = out.data();
+    if (bytes == 2) {
+        // The demo's own mode, shown every frame: one look-up a pixel.
+        if (rgba16_.empty()) {
+            rgba16_.resize(65536);
+            for (unsigned v = 0; v < 65536; ++v) rgba16_[v] = lut_[0][v & 0xFF] | lut_[1][v >> 8] | 0xFF000000u;
+        }
+        for (int y = 0; y < s.height; ++y) {
+            const BYTE* p = s.Row(y);
+            for (int x = 0; x < s.width; ++x, p += 2, o += 4) {
+                const uint32_t c = rgba16_[p[0] | (p[1] << 8)];
+                std::memcpy(o, &c, 4);
+            }
+        }
+        return;
+    }
     for (int y = 0; y < s.height; ++y) {
         const BYTE* p = s.Row(y);
         for (int x = 0; x < s.width; ++x, p += bytes, o += 4) {

@@ -23,6 +23,7 @@ private:
     PixelLayout layout_;
     bool valid_ = false;
     uint32_t lut_[4][256] = {};  // byte value at byte i of a pixel -> 0x00BBGGRR
+    std::vector<uint32_t> rgba16_;  // a whole 16-bit pixel -> RGBA, made on first use
 };
 
 }  // namespace standin::host

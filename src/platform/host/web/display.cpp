@@ -16,19 +16,20 @@
 namespace {
 
 // The canvas gets each frame as RGBA; the page is told of it with a `frame`
-// event on the canvas ({frame: presented count from 1, drawMs: the program's
-// own time for the frame: from the end of the last wait to this Present}).
-EM_JS(void, PutFrame, (const BYTE* rgba, int width, int height, double frame), {
+// event on the canvas: {frame: presented count from 1, drawMs: the program's
+// own time for the frame, from the end of the last wait to this Present,
+// presentMs: this Present's conversion and canvas update}.
+EM_JS(void, PutFrame, (const BYTE* rgba, int width, int height, double frame, double presentStart), {
     const canvas = Module.canvas;
     if (canvas.width !== width || canvas.height !== height) {
         canvas.width = width;
         canvas.height = height;
     }
-    const now = performance.now();
-    const drawMs = Module.resumedAt === undefined ? 0 : now - Module.resumedAt;
     Module.context = Module.context || canvas.getContext('2d', {alpha: false});
     Module.context.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4), width, height), 0, 0);
-    canvas.dispatchEvent(new CustomEvent('frame', {detail: {frame: frame, drawMs: drawMs}}));
+    const drawMs = Module.resumedAt === undefined ? 0 : presentStart - Module.resumedAt;
+    const presentMs = performance.now() - presentStart;
+    canvas.dispatchEvent(new CustomEvent('frame', {detail: {frame: frame, drawMs: drawMs, presentMs: presentMs}}));
 });
 
 // A hidden tab has no animation frames; the program simply waits there.
@@ -62,11 +63,11 @@ DisplayKind Kind() { return DisplayKind::fullscreen; }
 bool VideoActive() { return true; }
 
 void Present(const Surface& primary) {
+    const double start = emscripten_get_now();
     ++state.presented;
     if (primary.width > 0 && primary.height > 0 && !primary.pixels.empty()) {
         state.pixels.ToRgba(primary, state.rgba);
-        PutFrame(state.rgba.data(), primary.width, primary.height,
-                 static_cast<double>(state.presented));
+        PutFrame(state.rgba.data(), primary.width, primary.height, static_cast<double>(state.presented), start);
     }
     WaitForAnimationFrame();
 }
