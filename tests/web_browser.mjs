@@ -71,6 +71,17 @@ try {
   if (layout.top !== 'screen') fail(`"${layout.top}" covers the canvas while running`);
   await page.screenshot({ path: join(outDir, 'browser.png') });
 
+  // A page without the focus is not in the foreground: its keys do not reach
+  // the program (the page's focus is stubbed: headless Chromium keeps it).
+  await page.evaluate(() => { document.hasFocus = () => false; });
+  await page.waitForTimeout(200);
+  await page.keyboard.down('Escape');
+  await page.waitForTimeout(500);
+  await page.keyboard.up('Escape');
+  await page.evaluate(() => { delete document.hasFocus; });
+  await page.waitForTimeout(200);
+  if (/exit code/.test(await page.title())) fail('Escape reached the program while the page had no focus');
+
   // Escape held through the browser's own key events, until the program ends.
   await page.keyboard.down('Escape');
   await page.waitForFunction(() => /exit code/.test(document.title), null, { timeout: 10000 })

@@ -74,10 +74,15 @@ void Present(const Surface& primary) {
 
 void PumpEvents() {
     const bool inFront = PageInFront() != 0;
-    if (inFront == state.inFront) return;
-    state.inFront = inFront;
-    if (!inFront) ForgetHeldKeys();
-    HostFocusChanged(inFront);
+    if (inFront != state.inFront) {
+        state.inFront = inFront;
+        ForgetHeldKeys();
+        HostFocusChanged(inFront);
+    }
+    // A program behind another window draws its frames unseen and presents
+    // none, so it never waits in Present; here it waits instead, or the page
+    // would never get its turn again (and a hidden one waits until shown).
+    if (!inFront) WaitForAnimationFrame();
 }
 
 void CursorShown(bool shown) { SetCanvasCursor(shown ? 1 : 0); }

@@ -53,7 +53,11 @@ EM_JS(void, CopyKeys, (BYTE* keys), {
     k.pressed.fill(0);
 });
 
-EM_JS(void, ReleaseKeys, (), { if (Module.keys) Module.keys.held.fill(0); });
+EM_JS(void, ReleaseKeys, (), {
+    if (!Module.keys) return;
+    Module.keys.held.fill(0);
+    Module.keys.pressed.fill(0);
+});
 
 EM_JS(void, RemoveKeyListeners, (), {
     if (Module.keys) Module.keys.stop();

@@ -3,7 +3,8 @@
 
 namespace standin::host {
 
-// The page lost the focus: keys let go meanwhile send no key-up here.
+// The page lost or regained the focus: keys let go or pressed meanwhile
+// belong to another window.
 void ForgetHeldKeys();
 // The program is ending: the page's key listeners go.
 void StopKeyboard();
