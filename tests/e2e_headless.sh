@@ -33,6 +33,29 @@ cp "$bmp" "$work/glimrotan.bmp"
 # Under the sanitizer build, leave out what the program keeps for its life.
 export LSAN_OPTIONS="suppressions=$src/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 cd "$work"
+# Ctrl-C and SIGTERM end the program through its normal shutdown at any
+# moment, start-up included: as soon as it has loaded (its handler shows in
+# /proc), and while it is setting up its glyphs (its font file is mapped),
+# well before its first frame. Only the loader's own few ms come earlier.
+started() {  # pid signal moment
+  # Before exec, /proc shows the shell's child and its handlers.
+  [ "/proc/$1/exe" -ef "$bin/ringscroller" ] || return 1
+  case "$3" in
+    caught) [ $(( 0x$(awk '/^SigCgt/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0) >> ($2 - 1) & 1 )) -eq 1 ] ;;
+    font) grep -qi '\.[ot]tf$' "/proc/$1/maps" 2>/dev/null ;;
+  esac
+}
+for moment in TERM:caught INT:caught TERM:font INT:font; do
+  signal=${moment%%:*}
+  RINGSCROLLER_DISPLAY=headless RINGSCROLLER_ESCAPE_AFTER=1000000 "$bin/ringscroller" >/dev/null 2>&1 &
+  pid=$!
+  until started "$pid" "$(kill -l "$signal")" "${moment#*:}" || ! kill -0 "$pid" 2>/dev/null; do :; done
+  kill -s "$signal" "$pid"
+  wait "$pid"
+  code=$?
+  [ "$code" -eq 0 ] || fail "SIG$moment: exit code $code, expected 0"
+done
+
 env -u DISPLAY -u WAYLAND_DISPLAY RINGSCROLLER_TRACE=1 \
   RINGSCROLLER_DISPLAY=headless RINGSCROLLER_ESCAPE_AFTER=$frames \
   RINGSCROLLER_CAPTURE="$work/frames" RINGSCROLLER_CAPTURE_EVERY=$every \

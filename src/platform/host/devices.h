@@ -2,9 +2,16 @@
 // and reset see them.
 #pragma once
 
+#include "platform/wintypes.h"
+
 namespace standin::host {
 
 void ResetKeyboard();
+
+// The host's own keyboard: sets bit 7 of every key held now, or pressed
+// since the last poll, by DirectInput scan code (keymap.h).
+void ReadDeviceKeys(BYTE keys[256]);
+
 void ResetAudio();
 
 // Escape is being forced from outside the keyboard: Ctrl-C, SIGTERM, the

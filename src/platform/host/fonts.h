@@ -1,6 +1,7 @@
 // The machine's fonts behind GDI's CreateFontA: a face name is resolved the way
 // a user expects (the named family where it is installed, else a look-alike),
-// and glyphs are rasterised with FreeType at GDI's sizes and metrics.
+// and glyphs are rasterised at GDI's sizes and metrics: by FreeType on the SDL
+// host, by stb_truetype on the web host, from the same font file.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,27 @@ struct TextMetrics {
     int strikeoutThickness = 1;
 };
 
+// A face's design metrics in font units: what GDI's sizes are made of.
+struct FaceUnits {
+    double unitsPerEm = 0;
+    double winAscent = 0, winDescent = 0;  // OS/2 "Windows" metrics, else hhea; 0 if neither
+    double underlinePosition = 0;          // post table, below the baseline when negative
+    double underlineThickness = 0;
+    double strikeoutPosition = 0, strikeoutSize = 0;  // OS/2; 0 where the face has none
+};
+
+// A GDI font's size on a face: its text metrics and the em, in pixels, that
+// its glyphs are rasterised at (fractional for a cell height).
+struct GdiSize {
+    TextMetrics metrics;
+    double em = 0;
+    int emPixels = 0;
+};
+
+// CreateFontA's height (negative = em size, positive = cell height, 0 = the
+// default) on a face, the way GDI sizes it. Every host's text uses this.
+GdiSize SizeFor(const FaceUnits& face, int height);
+
 // One rasterised glyph: coverage 0..255 per pixel (0 or 255 when drawn mono).
 struct GlyphImage {
     int left = 0;     // from the pen position to the bitmap's left column
@@ -84,8 +106,10 @@ struct FontRenderer {
 
 private:
     FontRenderer() = default;
-    void* size = nullptr;  // FT_Size of the shared face, this font's pixel size
-    void* face = nullptr;  // FT_Face, shared by every font of the same file
+    // The host rasteriser's own objects: its face, shared by every font of
+    // the same file, and this font's size on it.
+    void* size = nullptr;
+    void* face = nullptr;
     host::FaceChoice choice;
     TextMetrics metrics;
     int emPixels = 0;

@@ -1,5 +1,8 @@
-// The machine behind the stand-in: the display (SDL2 full screen, window, or
-// headless), frame capture to PNG, the keyboard and the audio device.
+// The machine behind the stand-in: the display, the keyboard and the audio
+// device. One host is built in, chosen by CMake: the SDL host (sdl/: SDL2
+// full screen, window or headless, PNG capture, FreeType text) or the web
+// host (web/: a canvas, DOM keys, Web Audio). What every host shares lives
+// beside this file.
 #pragma once
 
 #include "platform/surface.h"

@@ -1,5 +1,5 @@
-// Face resolution through fontconfig and glyph rasterising through FreeType
-// for the stand-in's GDI text.
+// The SDL host's fonts: face resolution through fontconfig and glyph
+// rasterising through FreeType for the stand-in's GDI text.
 #include "platform/host/fonts.h"
 
 #include <fontconfig/fontconfig.h>
@@ -125,13 +125,6 @@ std::map<std::string, FaceChoice> resolved;
 
 }  // namespace
 
-int EffectiveWeight(const std::string& faceName, int weight) {
-    int w = weight <= 0 ? 400 : std::min(weight, 1000);
-    const std::string name = Lower(faceName);
-    if (name.find("black") != std::string::npos || name.find("heavy") != std::string::npos) w = std::max(w, 900);
-    return w;
-}
-
 FaceChoice ResolveFace(const std::string& faceName, int weight, bool italic) {
     const int w = EffectiveWeight(faceName, weight);
     const std::string key = Lower(faceName) + '\n' + std::to_string(w) + (italic ? "i" : "");
@@ -207,8 +200,6 @@ FT_Face SharedFace(const std::string& file, int index) {
     return face;
 }
 
-int Scale(long fontUnits, double pixelsPerUnit) { return static_cast<int>(std::lround(fontUnits * pixelsPerUnit)); }
-
 }  // namespace
 
 std::unique_ptr<FontRenderer> FontRenderer::Open(const FontRequest& request) {
@@ -221,23 +212,21 @@ std::unique_ptr<FontRenderer> FontRenderer::Open(const FontRequest& request) {
     if (FT_New_Size(face, &size) != 0) return nullptr;
     FT_Activate_Size(size);
 
-    // GDI's cell is the OS/2 "Windows" ascent and descent; the em square is
-    // the character height. Older faces without them fall back to hhea.
-    const double units = face->units_per_EM;
-    double winAscent = face->ascender, winDescent = -face->descender;
-    double strikePosition = 0, strikeSize = 0;
+    FaceUnits units;
+    units.unitsPerEm = face->units_per_EM;
+    units.winAscent = face->ascender;
+    units.winDescent = -face->descender;
+    units.underlinePosition = face->underline_position;
+    units.underlineThickness = face->underline_thickness;
     if (auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2)); os2 && os2->version != 0xFFFF) {
         if (os2->usWinAscent + os2->usWinDescent > 0) {
-            winAscent = os2->usWinAscent;
-            winDescent = os2->usWinDescent;
+            units.winAscent = os2->usWinAscent;
+            units.winDescent = os2->usWinDescent;
         }
-        strikePosition = os2->yStrikeoutPosition;
-        strikeSize = os2->yStrikeoutSize;
+        units.strikeoutPosition = os2->yStrikeoutPosition;
+        units.strikeoutSize = os2->yStrikeoutSize;
     }
-    if (winAscent + winDescent <= 0) {
-        winAscent = units * 0.9;
-        winDescent = units * 0.2;
-    }
+    const GdiSize gdi = SizeFor(units, request.height);
 
     std::unique_ptr<FontRenderer> r(new FontRenderer());
     r->size = size;
@@ -246,35 +235,14 @@ std::unique_ptr<FontRenderer> FontRenderer::Open(const FontRequest& request) {
     r->antialiased = request.antialiased;
     r->embolden = weight >= 600 && choice.weight < 600;
     r->slant = request.italic && !choice.italic;
-
-    TextMetrics& m = r->metrics;
-    double em;  // pixels per em, possibly fractional for a cell height
-    if (request.height > 0) {
-        // A cell height: the em is what is left of it after the leading.
-        em = request.height * units / (winAscent + winDescent);
-        m.height = request.height;
-        m.ascent = static_cast<int>(std::lround(winAscent * request.height / (winAscent + winDescent)));
-        m.descent = m.height - m.ascent;
-    } else {
-        em = request.height < 0 ? -static_cast<double>(request.height) : MulDiv(12, DisplayDpi(), 72);
-        m.ascent = static_cast<int>(std::ceil(winAscent * em / units - 1e-6));
-        m.descent = Scale(static_cast<long>(winDescent), em / units);
-        m.height = m.ascent + m.descent;
-    }
-    em = std::clamp(em, 1.0, 4096.0);
-    r->emPixels = static_cast<int>(std::lround(em));
-    m.internalLeading = std::max(0, m.height - r->emPixels);
+    r->metrics = gdi.metrics;
+    r->emPixels = gdi.emPixels;
 
     FT_Size_RequestRec req{};
     req.type = FT_SIZE_REQUEST_TYPE_NOMINAL;
-    req.height = static_cast<FT_Long>(std::lround(em * 64));
+    req.height = static_cast<FT_Long>(std::lround(gdi.em * 64));
     if (FT_Request_Size(face, &req) != 0) return nullptr;  // the destructor frees the size
 
-    const double perUnit = em / units;
-    m.underlineThickness = std::max(1, Scale(face->underline_thickness, perUnit));
-    m.underlinePosition = std::max(1, Scale(-face->underline_position, perUnit) - m.underlineThickness / 2);
-    m.strikeoutThickness = std::max(1, strikeSize > 0 ? Scale(static_cast<long>(strikeSize), perUnit) : m.underlineThickness);
-    m.strikeoutPosition = strikePosition > 0 ? Scale(static_cast<long>(strikePosition), perUnit) : r->emPixels * 3 / 10;
     return r;
 }
 

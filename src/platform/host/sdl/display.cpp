@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/host/host.h"
+#include "platform/host/pixels.h"
 #include "platform/standin.h"
 
 namespace standin::host {
@@ -44,12 +45,7 @@ struct DisplayState {
     std::chrono::steady_clock::time_point nextFrame{};
     bool cursorShown = true;
 
-    // Pixel value to 0x00BBGGRR, one table per byte of the pixel: unpacking
-    // a masked channel only shifts and ORs bits, so the bytes' results can
-    // be OR-ed together exactly.
-    PixelLayout lutLayout;
-    bool lutValid = false;
-    uint32_t lut[4][256] = {};
+    PixelConverter pixels;
     std::vector<BYTE> rgb;
 };
 
@@ -100,6 +96,10 @@ void Resolve() {
         state.kind = !state.testDefaults && HasDisplayServer() ? DisplayKind::fullscreen : DisplayKind::headless;
     }
     if (state.kind != DisplayKind::headless) {
+        // The keyboard's own Ctrl-C and SIGTERM handlers are in place from
+        // process start; SDL's would take over once the first has fired and
+        // keep a second signal from ending a program that hangs.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             Trace(std::string("SDL video: ") + SDL_GetError());
             state.kind = DisplayKind::headless;
@@ -130,9 +130,21 @@ void Resolve() {
 bool OpenWindow(int width, int height) {
     Uint32 flags = SDL_WINDOW_SHOWN;
     int w = width, h = height;
+    int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
     if (state.kind == DisplayKind::fullscreen) {
         // The desktop keeps its own mode; the picture is scaled into it.
-        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        // Desktop full screen is a request to the window manager, and an X
+        // server without one (a kiosk, a recording) leaves the window at its
+        // own size while SDL draws for the whole screen. A borderless window
+        // already covering the display looks the same either way.
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        SDL_Rect bounds;
+        if (SDL_GetDisplayBounds(0, &bounds) == 0 && bounds.w > 0 && bounds.h > 0) {
+            x = bounds.x;
+            y = bounds.y;
+            w = bounds.w;
+            h = bounds.h;
+        }
     } else {
         SDL_Rect usable;
         if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
@@ -141,7 +153,7 @@ bool OpenWindow(int width, int height) {
             h = height * factor;
         }
     }
-    state.window = SDL_CreateWindow("ringscroller", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
+    state.window = SDL_CreateWindow("ringscroller", x, y, w, h, flags);
     if (!state.window) return false;
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_PRESENTVSYNC);
@@ -164,39 +176,6 @@ bool PrepareTexture(int width, int height) {
     // Logical size: SDL scales with the aspect ratio kept, bars around.
     SDL_RenderSetLogicalSize(state.renderer, width, height);
     return true;
-}
-
-bool SameLayout(const PixelLayout& a, const PixelLayout& b) {
-    return a.bitsPerPixel == b.bitsPerPixel && a.redMask == b.redMask && a.greenMask == b.greenMask &&
-           a.blueMask == b.blueMask;
-}
-
-void ToRgb(const Surface& s) {
-    if (!state.lutValid || !SameLayout(state.lutLayout, s.layout)) {
-        int bytes = s.layout.BytesPerPixel();
-        for (int i = 0; i < 4; ++i) {
-            for (unsigned v = 0; v < 256; ++v) {
-                BYTE c[3] = {0, 0, 0};
-                if (i < bytes) PixelToRgb8(s.layout, static_cast<DWORD>(v) << (8 * i), c);
-                state.lut[i][v] = c[0] | (c[1] << 8) | (static_cast<uint32_t>(c[2]) << 16);
-            }
-        }
-        state.lutLayout = s.layout;
-        state.lutValid = true;
-    }
-    int bytes = s.layout.BytesPerPixel();
-    state.rgb.resize(static_cast<size_t>(s.width) * s.height * 3);
-    BYTE* out = state.rgb.data();
-    for (int y = 0; y < s.height; ++y) {
-        const BYTE* p = s.Row(y);
-        for (int x = 0; x < s.width; ++x, p += bytes, out += 3) {
-            uint32_t c = state.lut[0][p[0]];
-            for (int i = 1; i < bytes; ++i) c |= state.lut[i][p[i]];
-            out[0] = static_cast<BYTE>(c);
-            out[1] = static_cast<BYTE>(c >> 8);
-            out[2] = static_cast<BYTE>(c >> 16);
-        }
-    }
 }
 
 bool WritePng(const std::string& path, int width, int height, const BYTE* rgb) {
@@ -268,7 +247,7 @@ void Present(const Surface& primary) {
     bool capture = !state.captureDir.empty() && (state.presented - 1) % state.captureEvery == 0;
     bool show = state.kind != DisplayKind::headless;
     if ((!capture && !show) || primary.width <= 0 || primary.height <= 0 || primary.pixels.empty()) return;
-    ToRgb(primary);
+    state.pixels.ToRgb(primary, state.rgb);
     if (capture) {
         char name[40];
         std::snprintf(name, sizeof name, "frame-%06llu.png", state.presented);

@@ -1,0 +1,49 @@
+# The browser build (Debian's emscripten): the runtime and the stand-in on the
+# web host, linked to ringscroller.js + .wasm, with glimrotan.bmp and the
+# font preloaded and index.html beside them in build/web. Nothing is fetched:
+# no emscripten ports, no CDN.
+
+set(FONT_FILE /usr/share/fonts/truetype/lato/Lato-Black.ttf)
+if(NOT EXISTS ${FONT_FILE})
+  message(FATAL_ERROR "${FONT_FILE} is missing: install fonts-lato (scripts/setup)")
+endif()
+# stb_truetype (libstb-dev) is header-only; it is copied so that the rest of
+# /usr/include stays out of a build against emscripten's own C library.
+set(STB_TRUETYPE /usr/include/stb/stb_truetype.h)
+if(NOT EXISTS ${STB_TRUETYPE})
+  message(FATAL_ERROR "${STB_TRUETYPE} is missing: install libstb-dev (scripts/setup)")
+endif()
+set(STB_INCLUDE_DIR ${CMAKE_BINARY_DIR}/stb-include)
+configure_file(${STB_TRUETYPE} ${STB_INCLUDE_DIR}/stb/stb_truetype.h COPYONLY)
+
+# wasm SIMD for the rasteriser's vector kernels; no threads.
+add_compile_options(-msimd128)
+
+file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/*.cpp src/platform/host/*.cpp src/platform/host/web/*.cpp)
+add_library(rs_platform STATIC ${PLATFORM_SOURCES})
+target_include_directories(rs_platform PUBLIC src)
+target_include_directories(rs_platform SYSTEM PRIVATE ${STB_INCLUDE_DIR})
+
+add_library(rs_runtime STATIC ${RUNTIME_SOURCES})
+target_include_directories(rs_runtime PUBLIC src)
+target_link_libraries(rs_runtime PUBLIC rs_platform)
+
+# The files the program reads sit beside it and are preloaded into its file
+# system at the same paths.
+set(WEB_DIR ${CMAKE_BINARY_DIR})
+configure_file(${GLIMROTAN} ${WEB_DIR}/glimrotan.bmp COPYONLY)
+configure_file(${FONT_FILE} ${WEB_DIR}/Lato-Black.ttf COPYONLY)
+configure_file(${CMAKE_SOURCE_DIR}/src/platform/host/web/index.html ${WEB_DIR}/index.html COPYONLY)
+
+add_executable(ringscroller src/core/entry.cpp)
+target_link_libraries(ringscroller PRIVATE rs_runtime)
+set_target_properties(ringscroller PROPERTIES SUFFIX ".js")
+set(WEB_PRE_JS ${CMAKE_SOURCE_DIR}/src/platform/host/web/pre.js)
+set_property(TARGET ringscroller APPEND PROPERTY LINK_DEPENDS ${WEB_PRE_JS})
+target_link_options(ringscroller PRIVATE
+  -sASYNCIFY -sASYNCIFY_STACK_SIZE=65536
+  -sALLOW_MEMORY_GROWTH=1 -sEXIT_RUNTIME=1
+  -sENVIRONMENT=web
+  --pre-js ${WEB_PRE_JS}
+  "SHELL:--preload-file ${WEB_DIR}/glimrotan.bmp@/glimrotan.bmp"
+  "SHELL:--preload-file ${WEB_DIR}/Lato-Black.ttf@/Lato-Black.ttf")
