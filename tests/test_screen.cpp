@@ -1,14 +1,11 @@
 // The screen: the main window and its messages, the screen system's start,
 // open and close, colours and clearing, and frame presentation with the way
 // back from a lost display.
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 
 #include "bitmap_files.h"
 #include "fixture.h"
 #include "platform/gdi_internal.h"
-#include "platform/host/host.h"
 #include "screen/color.h"
 #include "screen/present.h"
 #include "screen/window.h"
@@ -293,30 +290,6 @@ TEST_F(RuntimeTest, FlipBuffersWithNoScreenOpenTouchesNoSurface) {
     faults::StartRecording();
     EXPECT_EQ(FlipBuffers(), nullptr);
     EXPECT_TRUE(faults::RecordedMatching({"IDirectDrawSurface7::", "IDirectDraw7::"}).empty());
-}
-
-// Run by tests/xvfb_window.sh inside Xvfb: a real window shows the frames.
-using ScreenHost = RuntimeTest;
-TEST_F(ScreenHost, XvfbWindowShowsFrames) {
-    const char* wanted = std::getenv("RINGSCROLLER_XVFB_TEST");
-    if (!wanted || std::string(wanted) != "1") GTEST_SKIP() << "run by xvfb_window.sh under Xvfb";
-    setenv("RINGSCROLLER_DISPLAY", "window", 1);
-    EXPECT_EQ(standin::host::Kind(), standin::host::DisplayKind::window);
-    Open();
-    const char* stop = std::getenv("RINGSCROLLER_XVFB_STOP");
-    int shown = 0;
-    for (int i = 0; i < 600; ++i) {  // about ten seconds at 60 Hz; the script ends it sooner
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-        ASSERT_EQ(ClearScreen(0, 255, 0), DD_OK);
-        HRESULT r = screen.primary->Flip(nullptr, DDFLIP_WAIT);
-        if (r == DDERR_SURFACELOST) screen.directDraw->RestoreAllSurfaces();
-        shown += r == DD_OK;
-        if (stop && std::filesystem::exists(stop) && shown >= 30) break;
-    }
-    EXPECT_GE(shown, 30);
-    CloseScreen();
-    unsetenv("RINGSCROLLER_DISPLAY");
 }
 
 }  // namespace
