@@ -1,20 +1,21 @@
 #!/usr/bin/python3
-"""The demo's captured frames against the stored references.
-
-usage: frames.py check|write REFERENCES FOLDER
-
-REFERENCES holds a line per chosen frame, "<frame> <digest> <lit pixels>",
-and a last line "all <digest> <frames>" over every frame in FOLDER. The digest
-is of the decoded pixels, so any change in what the demo shows (glyphs, ring,
-sprite size, blend, scroll) changes it. `write` makes the file anew from
-FOLDER; `check` compares and names the frames that differ.
-"""
+# The demo's captured frames against the stored references.
+#
+# usage: frames.py check|write REFERENCES FOLDER
+#
+# REFERENCES holds a line per chosen frame, "<frame> <digest> <lit pixels>",
+# and a last line "all <digest> <frames>" over every frame in FOLDER. The digest
+# is of the decoded pixels, so any change in what the demo shows (glyphs, ring,
+# sprite size, blend, scroll) changes it. `write` makes the file anew from
+# FOLDER; `check` compares and names the frames that differ.
 import hashlib
 import pathlib
 import sys
 
 import numpy as np
 from PIL import Image
+
+USAGE = "usage: frames.py check|write REFERENCES FOLDER"
 
 CHOSEN = (1, 81, 91, 301, 1001, 1701, 2361, 2371, 2401, 2491)
 
@@ -55,5 +56,5 @@ def main(mode, references, folder):
 
 if __name__ == "__main__":
     if len(sys.argv) != 4 or sys.argv[1] not in ("check", "write"):
-        sys.exit(__doc__)
+        sys.exit(USAGE)
     sys.exit(main(*sys.argv[1:]))

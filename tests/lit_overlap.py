@@ -1,22 +1,23 @@
 #!/usr/bin/python3
-"""How well pictures of the demo match the native program's own frames.
-
-usage: lit_overlap.py [--min IOU] SHOT REFERENCE...
-       lit_overlap.py [--min IOU] SHOT... --against REFERENCE...
-
-A SHOT is a screenshot of any size: the 640 x 480 picture is taken from the
-middle of it, scaled with its aspect kept as the hosts show it (bars on two
-sides), and brought back to 640 x 480. Each REFERENCE is a native capture
-(a PNG file, or a folder of them). A pixel is lit when any channel is clearly
-above black; the score of a pair is the intersection over union of their lit
-pixels. Prints, for each shot, the best score and the reference that gave it;
-with --min, exits 1 when any shot's best score is below it.
-"""
+# How well pictures of the demo match the native program's own frames.
+#
+# usage: lit_overlap.py [--min IOU] SHOT REFERENCE...
+#        lit_overlap.py [--min IOU] SHOT... --against REFERENCE...
+#
+# A SHOT is a screenshot of any size: the 640 x 480 picture is taken from the
+# middle of it, scaled with its aspect kept as the hosts show it (bars on two
+# sides), and brought back to 640 x 480. Each REFERENCE is a native capture
+# (a PNG file, or a folder of them). A pixel is lit when any channel is clearly
+# above black; the score of a pair is the intersection over union of their lit
+# pixels. Prints, for each shot, the best score and the reference that gave it;
+# with --min, exits 1 when any shot's best score is below it.
 import pathlib
 import sys
 
 import numpy as np
 from PIL import Image
+
+USAGE = "usage: lit_overlap.py [--min IOU] SHOT... [--against] REFERENCE..."
 
 WIDTH, HEIGHT = 640, 480
 # 16-bit screens leave low bits that are not quite 0 after scaling.
@@ -49,7 +50,7 @@ def main(argv):
     at = argv.index("--against") if "--against" in argv else 1
     shots, refs = argv[:at], argv[at + (at < len(argv) and argv[at] == "--against"):]
     if not shots or not refs:
-        sys.exit(__doc__)
+        sys.exit(USAGE)
     masks = [lit_mask(Image.open(shot)) for shot in shots]
     best = [(0.0, "-")] * len(masks)
     for ref in references(refs):
