@@ -72,6 +72,9 @@ TEST_F(CoreTest, ArrayBlocksHoldNPlusOneZeroedElementsAndRefuseWhatDoesNotFit) {
     EXPECT_EQ(std::vector<int32_t>(table, table + 3), (std::vector<int32_t>{12, 4, 4})) << "strides";
     EXPECT_EQ(block->count, 24);
 
+    int32_t empty[2] = {0, 5};
+    block = AllocArrayN(4, 2, empty);
+    EXPECT_TRUE(block && block->count == 0) << "a dimension of size 0 is an array of one element";
     EXPECT_EQ(AllocArray(4, 0x20000000), nullptr);
     EXPECT_EQ(AllocArray(4, -5), nullptr);
     int32_t huge[2] = {0x10000, 0x10000};

@@ -125,7 +125,7 @@ TEST_F(DrawingTest, FrontColourIsRedLowUnclampedAndModesChooseFillRasterAndBackg
 }
 
 TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
-    for (auto [dpi, height] : {std::pair{96, -29}, {120, -37}}) {  // 22 points, rounded
+    for (auto [dpi, height] : {std::pair{96, -29}, {120, -37}, {110, -34}}) {  // 22 points, rounded
         faults::SetDisplayDpi(dpi);
         faults::StartRecording();
         auto* f = static_cast<standin::FontObject*>(standin::ObjectOf(LoadFontFace(1, "Arial Black", 22)));

@@ -27,6 +27,9 @@ TEST_F(WindowTest, OneHiddenWindowOfTheRegisteredClassAndARetryAfterFailure) {
         EXPECT_EQ(CountRecorded("CreateWindowExA"), 1) << failure << ": the second call makes nothing";
     }
     EXPECT_FALSE(IsWindowVisible(screen.window));
+    RECT r;
+    ASSERT_TRUE(GetWindowRect(screen.window, &r));
+    EXPECT_TRUE(r.left == 0 && r.top == 0 && r.right == 1 && r.bottom == 1) << "1 x 1 at 0, 0";
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     ASSERT_TRUE(GetClassInfoExA(runtime.instance, "MultimediaBase Class", &wc));
@@ -181,6 +184,7 @@ TEST_F(ScreenTest, EveryFailedOpenLeavesTheScreenClosedAndItsDepthAsItWas) {
 TEST_F(ScreenTest, CloseGivesBackTheDCAndSpritesThenExclusiveModeThenBackBufferBeforePrimary) {
     Open();
     PutSurfaceSprite(2);
+    PutRawBlockSprite(0);
     PutRawBlockSprite(49);
     ASSERT_EQ(screen.backBuffer->GetDC(&screen.backBufferDC), DD_OK);
     faults::StartRecording();
@@ -190,7 +194,8 @@ TEST_F(ScreenTest, CloseGivesBackTheDCAndSpritesThenExclusiveModeThenBackBufferB
               (Calls{"IDirectDrawSurface7::Release offscreen", "IDirectDrawSurface7::ReleaseDC backbuffer",
                      "IDirectDraw7::SetCooperativeLevel", "IDirectDrawSurface7::Release backbuffer",
                      "IDirectDrawSurface7::Release primary", "ShowCursor 1", "ShowWindow 0"}));
-    EXPECT_TRUE(!screen.backBufferDC && !sprites.spriteTable[49].surface && !standin::ExclusiveDisplaySet());
+    EXPECT_TRUE(!screen.backBufferDC && !sprites.spriteTable[0].surface && !sprites.spriteTable[49].surface);
+    EXPECT_FALSE(standin::ExclusiveDisplaySet());
     EXPECT_EQ(screen.width, 640) << "kept for a later reopen";
     faults::StartRecording();
     CloseScreen();
