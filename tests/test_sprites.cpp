@@ -286,7 +286,7 @@ TEST_F(Sprite3DTest, OnlyTextureSpritesMakeA3DSpriteAndEmptyOrOutOfRangeOnesDraw
     PutSprite(5, 8, 0xFFFF);
     ASSERT_EQ(MakeSprite3D(2, 5), 1);
     ASSERT_EQ(MakeSprite3D(1, 5), 1);
-    EXPECT_EQ(sprites3D.sprite3DTable[2].texture, SpriteSurface(Slot(5))) << "making 1 leaves 2 alone";
+    ExpectCorners(sprites3D.sprite3DTable[2].vertices, 0, 0, 9, 0xFFFFFFFF);  // making 1 leaves 2 alone
     EXPECT_EQ(MakeSprite3D(1, 4), 0) << "mode 0: refused, and the old contents are gone";
     EXPECT_EQ(sprites3D.sprite3DTable[1].texture, nullptr);
     const int refused[][2] = {{1, 6}, {1, -1}, {1, 100000}, {-1, 5}};
