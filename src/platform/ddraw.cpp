@@ -238,6 +238,7 @@ public:
 
 ULONG DDSurface::Drop() {
     if (--refs) return refs;
+    standin::FinishDrawing();
     if (dc) standin::DeleteSurfaceDC(dc);
     if (owner) {
         owner->surfaces.erase(this);
@@ -256,6 +257,7 @@ ULONG DDSurface::Drop() {
 }
 
 HRESULT DDSurface::Blt(LPRECT destRect, IDirectDrawSurface7* source, LPRECT, DWORD flags, LPDDBLTFX fx) {
+    standin::FinishDrawing();
     std::string call = Name("Blt");
     if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
     if (surface.lost) return Failed(call, DDERR_SURFACELOST);
@@ -275,6 +277,7 @@ HRESULT DDSurface::Blt(LPRECT destRect, IDirectDrawSurface7* source, LPRECT, DWO
 }
 
 HRESULT DDSurface::Flip(IDirectDrawSurface7* target, DWORD) {
+    standin::FinishDrawing();
     if (faults::Hit("IDirectDrawSurface7::Flip")) return Failed("IDirectDrawSurface7::Flip (scheduled)", DDERR_GENERIC);
     if (kind != Kind::primary || !attached) return Failed("IDirectDrawSurface7::Flip", DDERR_NOTFLIPPABLE);
     if (target && target != static_cast<IDirectDrawSurface7*>(attached))
@@ -301,6 +304,7 @@ HRESULT DDSurface::GetAttachedSurface(LPDDSCAPS2 caps, IDirectDrawSurface7** att
 }
 
 HRESULT DDSurface::GetDC(HDC* dcOut) {
+    standin::FinishDrawing();
     std::string call = Name("GetDC");
     if (!dcOut) return Failed(call, DDERR_INVALIDPARAMS);
     *dcOut = nullptr;
@@ -331,6 +335,7 @@ HRESULT DDSurface::GetSurfaceDesc(LPDDSURFACEDESC2 description) {
 }
 
 HRESULT DDSurface::Lock(LPRECT rect, LPDDSURFACEDESC2 description, DWORD, HANDLE) {
+    standin::FinishDrawing();
     std::string call = Name("Lock");
     if (!description || description->dwSize != sizeof(DDSURFACEDESC2)) return Failed(call, DDERR_INVALIDPARAMS);
     if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
@@ -355,6 +360,7 @@ HRESULT DDSurface::Unlock(LPRECT) {
 }
 
 HRESULT DDSurface::Restore() {
+    standin::FinishDrawing();
     std::string call = Name("Restore");
     if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
     // Video memory comes back only while the program has the display.
@@ -366,6 +372,7 @@ HRESULT DDSurface::Restore() {
 }
 
 HRESULT DDSurface::SetColorKey(DWORD flags, LPDDCOLORKEY key) {
+    standin::FinishDrawing();
     faults::Record(Name("SetColorKey"));
     if (!(flags & DDCKEY_SRCBLT)) return Failed(Name("SetColorKey"), DDERR_UNSUPPORTED);
     if (!key) {
@@ -428,6 +435,7 @@ HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD, 
 }
 
 HRESULT DirectDraw::RestoreAllSurfaces() {
+    standin::FinishDrawing();
     faults::Record("IDirectDraw7::RestoreAllSurfaces");
     if (exclusive && !standin::HostInForeground())
         return Failed("IDirectDraw7::RestoreAllSurfaces", DDERR_NOEXCLUSIVEMODE);
@@ -553,6 +561,8 @@ bool ExclusiveDisplaySet() {
         if (d->exclusive) return true;
     return false;
 }
+
+bool SurfaceBusy(IDirectDrawSurface7* surface) { return static_cast<DDSurface*>(surface)->Busy(); }
 
 Surface* SurfaceOf(IDirectDrawSurface7* surface) {
     auto* s = static_cast<DDSurface*>(surface);

@@ -50,5 +50,8 @@ void PixelToRgb8(const PixelLayout& layout, DWORD pixel, BYTE rgb[3]);
 
 // The stand-in surface behind an interface pointer, or null.
 Surface* SurfaceOf(IDirectDrawSurface7* surface);
+// Locked, or lent to a device context: the program reads and writes the
+// pixels itself. For a live surface only.
+bool SurfaceBusy(IDirectDrawSurface7* surface);
 
 }  // namespace standin

@@ -1,0 +1,56 @@
+// The rasteriser's hot loop: stretched sprites added with saturation onto a
+// 16-bit 5-6-5 target (ONE / ONE, or ONE / DESTALPHA on a target without
+// alpha), the demo's every draw. Same arithmetic as the general path:
+// each field widened to 8 bits by replicating its top bits, the source
+// added, the sum saturated at 255 and narrowed again by truncation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/wintypes.h"
+
+namespace standin {
+
+// Vectors read this many zero values on either side of a source row.
+constexpr int kAddPadding = 32;
+
+// A stretched sprite as the kernel reads it.
+struct AddSource {
+    int width = 0, height = 0;
+    int stride = 0;                    // values from one plane row to the next
+    const uint16_t* red = nullptr;     // row 0, column 0; green and blue follow a stride apart
+                                       // (the 8-bit source in the high byte)
+    const int16_t* spans = nullptr;    // per row: first column with light, one past the last
+};
+
+// One draw: the source's top-left corner at (x, y) on the target.
+struct AddDraw {
+    const AddSource* source;
+    int x, y;
+};
+
+// Rows `top` .. `bottom` - 1 of a 5-6-5 target (red in the high or the low field).
+struct AddTarget {
+    BYTE* pixels;
+    LONG pitch;
+    int width;
+    int top, bottom;
+    bool redHigh;
+};
+
+// A build of the kernel: vectors of `lanes` pixels, either portable code
+// (GCC/clang vector extensions, any CPU) or code for one x86 extension.
+struct AddKernel {
+    const char* name;
+    int lanes;
+    bool (*runs)();  // this CPU can run it
+    void (*add)(const AddTarget& target, const AddDraw* draws, size_t count);
+};
+
+// Every build there is (tests run each one this CPU can run), and the one
+// the rasteriser uses unless told otherwise: the fastest this CPU runs.
+const AddKernel* AddKernels(size_t& count);
+const AddKernel& FastestAddKernel();
+
+}  // namespace standin
