@@ -407,7 +407,6 @@ struct Stretch {
     // shifted up 8 bits; 0 where dropped (adding 0 leaves a pixel as it was)
     // and in the padding.
     std::vector<uint16_t> planes;
-    std::vector<int16_t> spans;
     AddSource add;
 };
 
@@ -431,15 +430,16 @@ std::shared_ptr<const Stretch> MakeStretch(const TextureView& t, const RasterSta
     e->dropped.assign(static_cast<size_t>(width) * height, 0);
     const int stride = kAddPadding + width + kAddPadding;
     e->planes.assign(static_cast<size_t>(stride) * (3 * height + 1), 0);
-    e->spans.assign(static_cast<size_t>(2) * height, 0);
     Rgba diffuse = ColorOf(color);
+    AddSource& lit = e->add;
+    lit.litLeft = width;
+    lit.litTop = height;
     for (int j = 0; j < height; ++j) {
         // Pixel j samples at v = j / height: texel floor(j * texHeight / height).
         int ty = static_cast<int>(static_cast<int64_t>(j) * s.height / height);
         uint16_t* red = &e->planes[(static_cast<size_t>(j) * 3) * stride + kAddPadding];
         uint16_t* green = red + stride;
         uint16_t* blue = green + stride;
-        int first = width, last = -1;
         for (int i = 0; i < width; ++i) {
             int tx = static_cast<int>(static_cast<int64_t>(i) * s.width / width);
             size_t k = static_cast<size_t>(j) * width + i;
@@ -453,16 +453,18 @@ std::shared_ptr<const Stretch> MakeStretch(const TextureView& t, const RasterSta
             green[i] = static_cast<uint16_t>(c.g << 8);
             blue[i] = static_cast<uint16_t>(c.b << 8);
             if (c.r | c.g | c.b) {
-                first = std::min(first, i);
-                last = i;
+                lit.litLeft = std::min(lit.litLeft, i);
+                lit.litRight = std::max(lit.litRight, i + 1);
+                lit.litTop = std::min(lit.litTop, j);
+                lit.litBottom = j + 1;
             }
         }
-        if (last >= 0) {
-            e->spans[2 * j] = static_cast<int16_t>(first);
-            e->spans[2 * j + 1] = static_cast<int16_t>(last + 1);
-        }
     }
-    e->add = AddSource{width, height, stride, e->planes.data() + kAddPadding, e->spans.data()};
+    if (lit.litRight == 0) lit.litLeft = lit.litTop = 0;
+    lit.width = width;
+    lit.height = height;
+    lit.stride = stride;
+    lit.red = e->planes.data() + kAddPadding;
     return e;
 }
 
@@ -586,9 +588,6 @@ struct DrawQueue::Recorded {
     const AddKernel* kernel = nullptr;
     std::vector<int> bands;  // band i: rows bands[i] .. bands[i + 1] - 1
 
-    void Hold(const std::shared_ptr<const Stretch>& s) {
-        if (held.empty() || held.back() != s) held.push_back(s);
-    }
     uint32_t AddSetup(const Surface& t, const TextureView& view, const RasterState& st) {
         setups.push_back(Setup{FormatOf(t.layout), view, st});
         return static_cast<uint32_t>(setups.size() - 1);
@@ -598,17 +597,22 @@ struct DrawQueue::Recorded {
         if (runs.empty() || runs.back().add != add) runs.push_back(Run{add, (add ? adds.size() : others.size()) - 1, 0});
         ++runs.back().count;
         if (top >= bottom) return;
-        if (load.size() != static_cast<size_t>(target->height) + 1) load.assign(target->height + 1, 0);
         load[top] += weight;
         load[bottom] -= weight;
     }
+    void AddAny(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* v,
+                size_t count);
     void Decide(const Surface* texture, const RasterState& st, const Rect& r);
     void DrawBand(int top, int bottom) const;
+    void Finish(Workers* workers);
+    void Discard();
 };
 
 // A fresh plan for a rectangle: the kernel's, the rectangle path's, or the
 // general path when the rectangle is too big to stretch.
 void DrawQueue::Recorded::Decide(const Surface* texture, const RasterState& st, const Rect& r) {
+    // Draws recorded with the old plan may still read its stretched copy.
+    if (plan.stretch && !runs.empty()) held.push_back(plan.stretch);
     Plan p;
     p.state = st;
     p.texture = texture;
@@ -659,42 +663,67 @@ bool DrawQueue::Empty() const { return recorded->runs.empty(); }
 
 void DrawQueue::Add(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* vertices,
                     size_t count) {
-    if (!vertices || count < 3 || target.width <= 0 || target.height <= 0 || target.pixels.empty()) return;
     Recorded& q = *recorded;
-    if (q.target != &target) {
-        Finish(nullptr);
-        q.target = &target;
-        q.plan = Plan{};
-    }
-    target.Touch();
     Rect r;
-    if (fastPaths && AsRect(vertices, count, r)) {
-        if (!q.plan.Fits(target, texture, state, r)) q.Decide(texture, state, r);
-        if (q.plan.way != Plan::Way::triangles) {
+    // The demo's every draw: the plan of the draw before, moved.
+    if (q.plan.way == Plan::Way::add && &target == q.target && fastPaths && vertices && AsRect(vertices, count, r) &&
+        q.plan.Fits(target, texture, state, r)) {
+        target.Touch();
+        ++fastDraws;
+        // Field by field: built whole on the stack, it would be stored in
+        // pieces and read back in one, which stalls.
+        AddDraw& d = q.adds.emplace_back();
+        d.source = &q.plan.stretch->add;
+        d.x = r.x0;
+        d.y = r.y0;
+        q.Push(true, std::max(r.y0, 0), std::min(r.y1, target.height),
+               std::max(0, std::min(r.x1, target.width) - std::max(r.x0, 0)) + 16);
+        return;
+    }
+    q.AddAny(target, texture, state, vertices, count);
+}
+
+__attribute__((noinline)) void DrawQueue::Recorded::AddAny(Surface& t, const Surface* texture,
+                                                          const RasterState& state, const D3DTLVERTEX* v,
+                                                          size_t count) {
+    if (!v || count < 3 || t.width <= 0 || t.height <= 0 || t.pixels.empty()) return;
+    if (target != &t) {
+        Finish(nullptr);
+        target = &t;
+        plan = Plan{};
+        load.assign(t.height + 1, 0);
+    }
+    t.Touch();
+    Rect r;
+    if (fastPaths && AsRect(v, count, r)) {
+        if (!plan.Fits(t, texture, state, r)) Decide(texture, state, r);
+        if (plan.way != Plan::Way::triangles) {
             ++fastDraws;
-            q.Hold(q.plan.stretch);
-            const int top = std::max(r.y0, 0), bottom = std::min(r.y1, target.height);
-            const int64_t weight = std::max(0, std::min(r.x1, target.width) - std::max(r.x0, 0)) + 16;
-            if (q.plan.way == Plan::Way::add) {
-                q.adds.push_back(AddDraw{&q.plan.stretch->add, r.x0, r.y0});
-                q.Push(true, top, bottom, weight);
+            const int top = std::max(r.y0, 0), bottom = std::min(r.y1, t.height);
+            const int64_t weight = std::max(0, std::min(r.x1, t.width) - std::max(r.x0, 0)) + 16;
+            if (plan.way == Plan::Way::add) {
+                adds.push_back(AddDraw{&plan.stretch->add, r.x0, r.y0});
+                Push(true, top, bottom, weight);
             } else {
-                q.others.push_back(Other{Plan::Way::rect, q.plan.setup, q.plan.stretch.get(), r, 0, 0});
-                q.Push(false, top, bottom, weight * 4);
+                others.push_back(Other{Plan::Way::rect, plan.setup, plan.stretch.get(), r, 0, 0});
+                Push(false, top, bottom, weight * 4);
             }
             return;
         }
     }
-    q.others.push_back(Other{Plan::Way::triangles, q.AddSetup(target, ViewOf(texture, state), state), nullptr, Rect{},
-                             static_cast<uint32_t>(q.vertices.size()), static_cast<uint32_t>(count)});
-    q.vertices.insert(q.vertices.end(), vertices, vertices + count);
+    others.push_back(Other{Plan::Way::triangles, AddSetup(t, ViewOf(texture, state), state), nullptr, Rect{},
+                           static_cast<uint32_t>(vertices.size()), static_cast<uint32_t>(count)});
+    vertices.insert(vertices.end(), v, v + count);
     int top, bottom;
-    RowsOf(target, vertices, count, top, bottom);
-    q.Push(false, top, bottom, static_cast<int64_t>(target.width) * 8);
+    RowsOf(t, v, count, top, bottom);
+    Push(false, top, bottom, static_cast<int64_t>(t.width) * 8);
 }
 
-void DrawQueue::Finish(Workers* workers) {
-    Recorded& q = *recorded;
+void DrawQueue::Finish(Workers* workers) { recorded->Finish(workers); }
+void DrawQueue::Discard() { recorded->Discard(); }
+
+void DrawQueue::Recorded::Finish(Workers* workers) {
+    Recorded& q = *this;
     if (q.runs.empty()) return;
     q.kernel = &Kernel();
     const int threads = workers ? workers->Threads() : 1;
@@ -728,8 +757,8 @@ void DrawQueue::Finish(Workers* workers) {
     Discard();
 }
 
-void DrawQueue::Discard() {
-    Recorded& q = *recorded;
+void DrawQueue::Recorded::Discard() {
+    Recorded& q = *this;
     q.adds.clear();
     q.others.clear();
     q.runs.clear();

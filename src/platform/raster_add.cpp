@@ -4,8 +4,9 @@
 //    and a vector load that half overlaps the store of the sprite before it
 //    waits for that store to reach the cache; on the grid every load finds
 //    a store of the same place and size, or none;
-//  - a row is drawn only between its first and last lit columns, so the
-//    glow's dark corners cost nothing;
+//  - a sprite takes the same vectors on every row, so nothing the CPU must
+//    guess changes from one row to the next (a sprite whose texture has
+//    dark borders leaves them out);
 //  - each field is added in the top byte of its lane with one saturating
 //    add, which is the 8-bit sum and its saturation at once.
 // Lanes of the grid that the sprite does not cover add a zero source, which
@@ -113,39 +114,94 @@ inline __attribute__((always_inline)) void AddVector(uint16_t* dst, const uint16
     std::memcpy(dst, &d, sizeof d);
 }
 
+// A sprite whose vectors all lie inside the target: the same vectors on
+// every row, so no branch depends on the row.
+template <int Lanes, int Vectors, class Ops>
+inline __attribute__((always_inline)) void AddRows(BYTE* dst, LONG pitch, const uint16_t* red, ptrdiff_t stride,
+                                                  ptrdiff_t hiPlane, ptrdiff_t loPlane, int rows) {
+    for (int y = 0; y < rows; ++y) {
+        uint16_t* out = reinterpret_cast<uint16_t*>(dst);
+        for (int k = 0; k < Vectors; ++k)
+            AddVector<Lanes, Ops>(out + k * Lanes, red + hiPlane * stride + k * Lanes, red + stride + k * Lanes,
+                                  red + loPlane * stride + k * Lanes);
+        dst += pitch;
+        red += 3 * stride;
+    }
+}
+
+inline void AddPixel(uint16_t* dst, uint16_t hi, uint16_t mid, uint16_t lo) {
+    unsigned d = *dst;
+    Add565<Scalar>(d, hi, mid, lo);
+    *dst = static_cast<uint16_t>(d);
+}
+
+// The grid: columns at which a vector's address is a multiple of its size,
+// so that none straddles two cache lines; column 0 when rows start at
+// different alignments.
+template <int Lanes>
+inline int GridShift(const AddTarget& t) {
+    const uintptr_t base = reinterpret_cast<uintptr_t>(t.pixels);
+    if (base % 2 != 0 || t.pitch % (2 * Lanes) != 0) return 0;
+    return static_cast<int>((base / 2) & (Lanes - 1));
+}
+
+// A sprite partly outside the target or near one of its sides: vectors
+// only where the row is, pixel by pixel where it starts or ends inside one.
+template <int Lanes, class Ops>
+inline __attribute__((always_inline)) void AddClippedRows(const AddTarget& t, const AddDraw& draw, const AddSource& s,
+                                                         int shift, int top, int bottom, ptrdiff_t hiPlane,
+                                                         ptrdiff_t loPlane) {
+    // Columns relative to the grid column at or left of the sprite.
+    const int phase = (draw.x + shift) & (Lanes - 1);
+    const int gridLeft = draw.x - phase;
+    const int room = t.width - gridLeft;
+    const int first = std::max(s.litLeft + phase, -gridLeft);
+    const int end = std::min(s.litRight + phase, room);
+    if (first >= end) return;
+    const int down = first & ~(Lanes - 1);
+    const int firstVector = gridLeft + down >= 0 ? down : down + Lanes;
+    const ptrdiff_t hi = hiPlane * s.stride - phase, mid = s.stride - phase, lo = loPlane * s.stride - phase;
+    for (int y = top; y < bottom; ++y) {
+        uint16_t* row = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch) + gridLeft;
+        const uint16_t* red = s.red + static_cast<ptrdiff_t>(y - draw.y) * 3 * s.stride;
+        int c = first;
+        for (; c < std::min(firstVector, end); ++c) AddPixel(row + c, red[hi + c], red[mid + c], red[lo + c]);
+        for (c = firstVector; c < end && c + Lanes <= room; c += Lanes)
+            AddVector<Lanes, Ops>(row + c, red + hi + c, red + mid + c, red + lo + c);
+        for (c = std::max(c, first); c < end; ++c) AddPixel(row + c, red[hi + c], red[mid + c], red[lo + c]);
+    }
+}
+
 template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, const AddDraw* draws, size_t count) {
     // Copies: the pixel stores below cannot change them, so they stay in registers.
     const AddTarget t = target;
     const ptrdiff_t hiPlane = t.redHigh ? 0 : 2, loPlane = 2 - hiPlane;
+    const int shift = GridShift<Lanes>(t);
     for (size_t k = 0; k < count; ++k) {
         const AddDraw draw = draws[k];
         const AddSource s = *draw.source;
-        const int top = std::max(draw.y, t.top), bottom = std::min(draw.y + s.height, t.bottom);
-        // Columns on the grid: 0 is the grid column at or left of the sprite.
-        const int phase = draw.x & (Lanes - 1);
-        const int gridLeft = draw.x - phase;
-        const int leftmost = std::max(0, -gridLeft);  // a multiple of Lanes
-        const int room = t.width - gridLeft;
-        const int rightmost = std::min(phase + s.width, room);
-        const ptrdiff_t hiOffset = hiPlane * s.stride - phase, midOffset = s.stride - phase,
-                        loOffset = loPlane * s.stride - phase;
-        for (int y = top; y < bottom; ++y) {
-            const int j = y - draw.y;
-            const int first = std::max(s.spans[2 * j] + phase, leftmost);
-            const int end = std::min(s.spans[2 * j + 1] + phase, rightmost);
-            if (first >= end) continue;
-            uint16_t* row = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch) + gridLeft;
-            const uint16_t* red = s.red + static_cast<ptrdiff_t>(j) * 3 * s.stride;
-            int c = first & ~(Lanes - 1);
-            for (; c < end && c + Lanes <= room; c += Lanes)
-                AddVector<Lanes, Ops>(row + c, red + hiOffset + c, red + midOffset + c, red + loOffset + c);
-            // Where the row ends inside a vector, pixel by pixel.
-            for (c = std::max(c, first); c < end; ++c) {
-                unsigned d = row[c];
-                Add565<Scalar>(d, red[hiOffset + c], red[midOffset + c], red[loOffset + c]);
-                row[c] = static_cast<uint16_t>(d);
-            }
+        const int top = std::max(draw.y + s.litTop, t.top), bottom = std::min(draw.y + s.litBottom, t.bottom);
+        if (top >= bottom) continue;
+        // Vectors on the grid from the one holding the first lit column to
+        // the one holding the last.
+        const int phase = (draw.x + shift) & (Lanes - 1);
+        const int firstVector = (s.litLeft + phase) / Lanes;
+        const int vectors = (s.litRight - 1 + phase) / Lanes - firstVector + 1;
+        const int left = draw.x - phase + firstVector * Lanes, right = left + vectors * Lanes;
+        if (left < 0 || right > t.width) {
+            AddClippedRows<Lanes, Ops>(t, draw, s, shift, top, bottom, hiPlane, loPlane);
+            continue;
+        }
+        BYTE* dst = t.pixels + static_cast<ptrdiff_t>(top) * t.pitch + static_cast<ptrdiff_t>(left) * 2;
+        const uint16_t* red = s.red + static_cast<ptrdiff_t>(top - draw.y) * 3 * s.stride + (left - draw.x);
+        const int rows = bottom - top;
+        switch (vectors) {
+            case 1: AddRows<Lanes, 1, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
+            case 2: AddRows<Lanes, 2, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
+            case 3: AddRows<Lanes, 3, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
+            case 4: AddRows<Lanes, 4, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
+            default: AddClippedRows<Lanes, Ops>(t, draw, s, shift, top, bottom, hiPlane, loPlane);
         }
     }
 }

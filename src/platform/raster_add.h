@@ -21,7 +21,8 @@ struct AddSource {
     int stride = 0;                    // values from one plane row to the next
     const uint16_t* red = nullptr;     // row 0, column 0; green and blue follow a stride apart
                                        // (the 8-bit source in the high byte)
-    const int16_t* spans = nullptr;    // per row: first column with light, one past the last
+    int litLeft = 0, litRight = 0;     // the columns and rows with light (no light: all 0)
+    int litTop = 0, litBottom = 0;
 };
 
 // One draw: the source's top-left corner at (x, y) on the target.

@@ -14,6 +14,12 @@ uint64_t GenerationOf(uint64_t ticket) { return ticket >> 32; }
 uint64_t CountOf(uint64_t ticket) { return (ticket >> 16) & 0xFFFF; }
 uint64_t NextOf(uint64_t ticket) { return ticket & 0xFFFF; }
 
+inline void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 }  // namespace
 
 Workers::Workers(int threads) {
@@ -80,8 +86,13 @@ void Workers::Run(int count, Task work, void* workContext) {
     }
     wake.notify_all();
     Drain(generation);
-    // The others are finishing the tasks they took; each is a band of rows.
-    while (remaining.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+    // The others are finishing the tasks they took, a band of rows each:
+    // a short wait. Yielding at once would hand the rest of this thread's
+    // time to whatever else the machine runs.
+    for (long spins = 0; remaining.load(std::memory_order_acquire) != 0; ++spins) {
+        if (spins < 200000) Pause();
+        else std::this_thread::yield();
+    }
     for (int i = static_cast<int>(n); i < count; ++i) work(workContext, i);
 }
 
