@@ -82,6 +82,7 @@ public:
         if (!targetSurface) return Failed("IDirect3DDevice7::BeginScene (no target)", D3DERR_SCENE_BEGIN_FAILED);
         if (targetSurface->lost) return Failed("IDirect3DDevice7::BeginScene", DDERR_SURFACELOST);
         inScene = true;
+        workers->Expect();
         return D3D_OK;
     }
 

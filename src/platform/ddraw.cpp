@@ -270,8 +270,15 @@ HRESULT DDSurface::Blt(LPRECT destRect, IDirectDrawSurface7* source, LPRECT, DWO
     int bytes = surface.layout.BytesPerPixel();
     size_t span = static_cast<size_t>(r.right - r.left) * bytes;
     BYTE* first = surface.Row(r.top) + static_cast<size_t>(r.left) * bytes;
-    for (int x = r.left; x < r.right; ++x) surface.WriteRaw(x, r.top, value);
-    for (int y = r.top + 1; y < r.bottom; ++y) std::memcpy(surface.Row(y) + static_cast<size_t>(r.left) * bytes, first, span);
+    bool sameBytes = true;  // black, white: the demo clears every frame
+    for (int i = 1; i < bytes; ++i) sameBytes = sameBytes && BYTE(value >> (8 * i)) == BYTE(value);
+    if (sameBytes) {
+        for (int y = r.top; y < r.bottom; ++y) std::memset(surface.Row(y) + static_cast<size_t>(r.left) * bytes, BYTE(value), span);
+    } else {
+        for (int x = r.left; x < r.right; ++x) surface.WriteRaw(x, r.top, value);
+        for (int y = r.top + 1; y < r.bottom; ++y)
+            std::memcpy(surface.Row(y) + static_cast<size_t>(r.left) * bytes, first, span);
+    }
     surface.Touch();
     return DD_OK;
 }

@@ -672,10 +672,13 @@ void DrawQueue::Add(Surface& target, const Surface* texture, const RasterState& 
         ++fastDraws;
         // Field by field: built whole on the stack, it would be stored in
         // pieces and read back in one, which stalls.
+        const AddSource& source = q.plan.stretch->add;
         AddDraw& d = q.adds.emplace_back();
-        d.source = &q.plan.stretch->add;
+        d.source = &source;
         d.x = r.x0;
         d.y = r.y0;
+        d.top = r.y0 + source.litTop;
+        d.bottom = r.y0 + source.litBottom;
         q.Push(true, std::max(r.y0, 0), std::min(r.y1, target.height),
                std::max(0, std::min(r.x1, target.width) - std::max(r.x0, 0)) + 16);
         return;
@@ -702,7 +705,8 @@ __attribute__((noinline)) void DrawQueue::Recorded::AddAny(Surface& t, const Sur
             const int top = std::max(r.y0, 0), bottom = std::min(r.y1, t.height);
             const int64_t weight = std::max(0, std::min(r.x1, t.width) - std::max(r.x0, 0)) + 16;
             if (plan.way == Plan::Way::add) {
-                adds.push_back(AddDraw{&plan.stretch->add, r.x0, r.y0});
+                const AddSource& source = plan.stretch->add;
+                adds.push_back(AddDraw{&source, r.x0, r.y0, r.y0 + source.litTop, r.y0 + source.litBottom});
                 Push(true, top, bottom, weight);
             } else {
                 others.push_back(Other{Plan::Way::rect, plan.setup, plan.stretch.get(), r, 0, 0});

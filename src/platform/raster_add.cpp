@@ -180,9 +180,9 @@ inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, con
     const int shift = GridShift<Lanes>(t);
     for (size_t k = 0; k < count; ++k) {
         const AddDraw draw = draws[k];
-        const AddSource s = *draw.source;
-        const int top = std::max(draw.y + s.litTop, t.top), bottom = std::min(draw.y + s.litBottom, t.bottom);
+        const int top = std::max(draw.top, t.top), bottom = std::min(draw.bottom, t.bottom);
         if (top >= bottom) continue;
+        const AddSource s = *draw.source;
         // Vectors on the grid from the one holding the first lit column to
         // the one holding the last.
         const int phase = (draw.x + shift) & (Lanes - 1);

@@ -25,10 +25,12 @@ struct AddSource {
     int litTop = 0, litBottom = 0;
 };
 
-// One draw: the source's top-left corner at (x, y) on the target.
+// One draw: the source's top-left corner at (x, y) on the target; its lit
+// rows are top .. bottom - 1, so that a band can pass over it cheaply.
 struct AddDraw {
     const AddSource* source;
     int x, y;
+    int top, bottom;
 };
 
 // Rows `top` .. `bottom` - 1 of a 5-6-5 target (red in the high or the low field).

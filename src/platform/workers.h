@@ -30,6 +30,10 @@ public:
     using Task = void (*)(void* context, int index);
     void Run(int count, Task task, void* context);
 
+    // A Run is coming soon (a scene has begun): the threads get up and wait
+    // for it awake for a while, rather than be woken when it comes.
+    void Expect();
+
     // Ends and joins the threads; Run then works on the caller alone.
     void Stop();
 
@@ -51,7 +55,8 @@ private:
 
     std::mutex mutex;
     std::condition_variable wake;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
+    uint64_t expected = 0;  // Expect calls so far (under the mutex)
     std::vector<std::thread> pool;
 };
 
