@@ -82,7 +82,6 @@ public:
         if (!targetSurface) return Failed("IDirect3DDevice7::BeginScene (no target)", D3DERR_SCENE_BEGIN_FAILED);
         if (targetSurface->lost) return Failed("IDirect3DDevice7::BeginScene", DDERR_SURFACELOST);
         inScene = true;
-        workers->Expect();
         return D3D_OK;
     }
 
@@ -150,12 +149,12 @@ public:
         if (type != D3DPT_TRIANGLESTRIP || format != D3DFVF_TLVERTEX || !vertices || count > kMaxVertices)
             return Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_INVALIDCALL);
         const auto* v = static_cast<const D3DTLVERTEX*>(vertices);
-        // The sprites' quads are copied inline; a library call for every one shows in a frame.
-        if (count == 4 && lastDrawn.size() == 4) std::memcpy(lastDrawn.data(), v, 4 * sizeof *v);
-        else lastDrawn.assign(v, v + count);
-        if (!inScene) return Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_SCENE_NOT_IN_SCENE);
-        if (targetSurface->lost) return Failed("IDirect3DDevice7::DrawPrimitive", DDERR_SURFACELOST);
-        if (standin::SurfaceBusy(target) || (texture && standin::SurfaceBusy(texture))) {
+        HRESULT result = D3D_OK;
+        if (!inScene) {
+            result = Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_SCENE_NOT_IN_SCENE);
+        } else if (targetSurface->lost) {
+            result = Failed("IDirect3DDevice7::DrawPrimitive", DDERR_SURFACELOST);
+        } else if (standin::SurfaceBusy(target) || (texture && standin::SurfaceBusy(texture))) {
             // The program is at these pixels itself (a lock or a device
             // context): its reads and writes and this draw keep their order.
             Finish();
@@ -163,7 +162,11 @@ public:
         } else {
             queue.Add(*targetSurface, textureSurface, state, v, count);
         }
-        return D3D_OK;
+        // Copied last: the caller has only just written the vertices, in
+        // pieces, and wide reads of them right away would wait for those.
+        if (count == 4 && lastDrawn.size() == 4) std::memcpy(lastDrawn.data(), v, 4 * sizeof *v);
+        else lastDrawn.assign(v, v + count);
+        return result;
     }
 
 private:

@@ -1,6 +1,5 @@
 #include "platform/workers.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <system_error>
 
@@ -10,9 +9,6 @@ namespace {
 
 constexpr int kMaxThreads = 8;
 constexpr uint64_t kMaxTasks = 0xFFFF;
-// How long a thread told to expect work waits for it awake: longer than a
-// scene takes to record, short against a frame at 60 Hz.
-constexpr auto kAwake = std::chrono::milliseconds(2);
 
 uint64_t GenerationOf(uint64_t ticket) { return ticket >> 32; }
 uint64_t CountOf(uint64_t ticket) { return (ticket >> 16) & 0xFFFF; }
@@ -59,35 +55,20 @@ void Workers::Drain(uint64_t generation) {
     }
 }
 
+// Between flushes the threads sleep: one kept spinning would take clock
+// speed from the thread recording the next scene, which costs more than
+// waking it does.
 void Workers::Work() {
-    uint64_t seen = 0, expectedSeen = 0;
-    auto arrived = [&] { return GenerationOf(ticket.load(std::memory_order_acquire)) != seen; };
+    uint64_t seen = 0;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex);
-            wake.wait(lock, [&] { return stopping || arrived() || expected != expectedSeen; });
+            wake.wait(lock, [&] { return stopping || GenerationOf(ticket.load(std::memory_order_acquire)) != seen; });
             if (stopping) return;
-            expectedSeen = expected;
+            seen = GenerationOf(ticket.load(std::memory_order_acquire));
         }
-        // Told to expect work, or given some: wait for it awake.
-        const auto until = std::chrono::steady_clock::now() + kAwake;
-        for (long spins = 1; !arrived() && !stopping.load(std::memory_order_relaxed); ++spins) {
-            Pause();
-            if (spins % 1024 == 0 && std::chrono::steady_clock::now() > until) break;
-        }
-        if (!arrived()) continue;
-        seen = GenerationOf(ticket.load(std::memory_order_acquire));
         Drain(seen);
     }
-}
-
-void Workers::Expect() {
-    if (pool.empty()) return;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++expected;
-    }
-    wake.notify_all();
 }
 
 void Workers::Run(int count, Task work, void* workContext) {

@@ -30,10 +30,6 @@ public:
     using Task = void (*)(void* context, int index);
     void Run(int count, Task task, void* context);
 
-    // A Run is coming soon (a scene has begun): the threads get up and wait
-    // for it awake for a while, rather than be woken when it comes.
-    void Expect();
-
     // Ends and joins the threads; Run then works on the caller alone.
     void Stop();
 
@@ -55,8 +51,7 @@ private:
 
     std::mutex mutex;
     std::condition_variable wake;
-    std::atomic<bool> stopping{false};
-    uint64_t expected = 0;  // Expect calls so far (under the mutex)
+    bool stopping = false;
     std::vector<std::thread> pool;
 };
 
