@@ -154,7 +154,7 @@ public:
             result = Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_SCENE_NOT_IN_SCENE);
         } else if (targetSurface->lost) {
             result = Failed("IDirect3DDevice7::DrawPrimitive", DDERR_SURFACELOST);
-        } else if (standin::SurfaceBusy(target) || (texture && standin::SurfaceBusy(texture))) {
+        } else if (targetSurface->busy || (textureSurface && textureSurface->busy)) {
             // The program is at these pixels itself (a lock or a device
             // context): its reads and writes and this draw keep their order.
             Finish();

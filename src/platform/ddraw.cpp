@@ -164,6 +164,8 @@ public:
     }
 
     bool Busy() const { return locked || dc != nullptr; }
+    // The device asks at every draw whether the program is at the pixels.
+    void NoteBusy() { surface.busy = Busy(); }
 
     ULONG refs = 1;
     Kind kind;
@@ -320,6 +322,7 @@ HRESULT DDSurface::GetDC(HDC* dcOut) {
     if (dc) return Failed(call, DDERR_DCALREADYCREATED);
     if (locked) return Failed(call, DDERR_SURFACEBUSY);
     dc = standin::CreateSurfaceDC(&surface);
+    NoteBusy();
     surface.Touch();
     *dcOut = dc;
     return DD_OK;
@@ -330,6 +333,7 @@ HRESULT DDSurface::ReleaseDC(HDC dcIn) {
     if (!dc || dcIn != dc) return Failed(Name("ReleaseDC"), DDERR_NODC);
     standin::DeleteSurfaceDC(dc);
     dc = nullptr;
+    NoteBusy();
     surface.Touch();
     return DD_OK;
 }
@@ -354,6 +358,7 @@ HRESULT DDSurface::Lock(LPRECT rect, LPDDSURFACEDESC2 description, DWORD, HANDLE
     description->dwFlags |= DDSD_LPSURFACE;
     description->lpSurface = surface.Row(r.top) + static_cast<size_t>(r.left) * surface.layout.BytesPerPixel();
     locked = true;
+    NoteBusy();
     surface.Touch();
     return DD_OK;
 }
@@ -362,6 +367,7 @@ HRESULT DDSurface::Unlock(LPRECT) {
     faults::Record(Name("Unlock"));
     if (!locked) return Failed(Name("Unlock"), DDERR_NOTLOCKED);
     locked = false;
+    NoteBusy();
     surface.Touch();
     return DD_OK;
 }
@@ -568,8 +574,6 @@ bool ExclusiveDisplaySet() {
         if (d->exclusive) return true;
     return false;
 }
-
-bool SurfaceBusy(IDirectDrawSurface7* surface) { return static_cast<DDSurface*>(surface)->Busy(); }
 
 Surface* SurfaceOf(IDirectDrawSurface7* surface) {
     auto* s = static_cast<DDSurface*>(surface);

@@ -403,10 +403,9 @@ struct Stretch {
     unsigned long lastUse = 0;
     std::vector<Rgba> source;
     std::vector<BYTE> dropped;  // 1 where the colour key removes the texel
-    // The additive kernel's input: red, green, blue planes a row, each value
-    // shifted up 8 bits; 0 where dropped (adding 0 leaves a pixel as it was)
-    // and in the padding.
-    std::vector<uint16_t> planes;
+    // The additive kernel's input: red, green, blue planes a row, 0 where
+    // dropped (adding 0 leaves a pixel as it was) and in the padding.
+    std::vector<uint8_t> planes;
     AddSource add;
 };
 
@@ -437,9 +436,9 @@ std::shared_ptr<const Stretch> MakeStretch(const TextureView& t, const RasterSta
     for (int j = 0; j < height; ++j) {
         // Pixel j samples at v = j / height: texel floor(j * texHeight / height).
         int ty = static_cast<int>(static_cast<int64_t>(j) * s.height / height);
-        uint16_t* red = &e->planes[(static_cast<size_t>(j) * 3) * stride + kAddPadding];
-        uint16_t* green = red + stride;
-        uint16_t* blue = green + stride;
+        uint8_t* red = &e->planes[(static_cast<size_t>(j) * 3) * stride + kAddPadding];
+        uint8_t* green = red + stride;
+        uint8_t* blue = green + stride;
         for (int i = 0; i < width; ++i) {
             int tx = static_cast<int>(static_cast<int64_t>(i) * s.width / width);
             size_t k = static_cast<size_t>(j) * width + i;
@@ -449,9 +448,9 @@ std::shared_ptr<const Stretch> MakeStretch(const TextureView& t, const RasterSta
                 continue;
             }
             e->source[k] = c;
-            red[i] = static_cast<uint16_t>(c.r << 8);
-            green[i] = static_cast<uint16_t>(c.g << 8);
-            blue[i] = static_cast<uint16_t>(c.b << 8);
+            red[i] = static_cast<uint8_t>(c.r);
+            green[i] = static_cast<uint8_t>(c.g);
+            blue[i] = static_cast<uint8_t>(c.b);
             if (c.r | c.g | c.b) {
                 lit.litLeft = std::min(lit.litLeft, i);
                 lit.litRight = std::max(lit.litRight, i + 1);
@@ -552,9 +551,34 @@ struct Plan {
     uint32_t setup = 0;
 
     bool Fits(const Surface& target, const Surface* tex, const RasterState& st, const Rect& r) const {
-        return (way == Way::add || way == Way::rect) && tex == texture && r.x1 - r.x0 == width &&
-               r.y1 - r.y0 == height && r.color == color && tex->id == textureId && tex->version == textureVersion &&
+        return (way == Way::add || way == Way::rect) && r.x1 - r.x0 == width && r.y1 - r.y0 == height &&
+               r.color == color && Unchanged(target, tex, st);
+    }
+    bool Unchanged(const Surface& target, const Surface* tex, const RasterState& st) const {
+        return tex == texture && tex->id == textureId && tex->version == textureVersion &&
                tex->hasColorKey == hasKey && tex->colorKeyLow == keyLow && target.id == targetId && st == state;
+    }
+
+    // AsRect and Fits at once for a strip that must be this plan's
+    // rectangle at another place to pass (every sprite of the demo comes
+    // through here). Texture coordinates are compared a corner at a time as
+    // bit patterns: a -0.0 among them is left to AsRect.
+    bool Moved(const D3DTLVERTEX* v, size_t count, Rect& r) const {
+        static constexpr uint64_t kOne = 0x3F800000, kCorners[4] = {0, kOne, kOne << 32, kOne << 32 | kOne};
+        if (count != 4) return false;
+        for (int i = 0; i < 4; ++i) {
+            uint64_t uv;
+            std::memcpy(&uv, &v[i].tu, 8);
+            if (uv != kCorners[i] || v[i].color != color) return false;
+        }
+        const float x0 = v[0].sx, y0 = v[0].sy, x1 = x0 + static_cast<float>(width), y1 = y0 + static_cast<float>(height);
+        if (v[1].sx != x1 || v[2].sx != x0 || v[3].sx != x1 || v[1].sy != y0 || v[2].sy != y1 || v[3].sy != y1)
+            return false;
+        if (!IsWhole(x0) || !IsWhole(y0) || !IsWhole(x1) || !IsWhole(y1)) return false;
+        r = Rect{static_cast<int>(x0), static_cast<int>(y0), 0, 0, color};
+        r.x1 = r.x0 + width;
+        r.y1 = r.y0 + height;
+        return true;
     }
 };
 
@@ -587,6 +611,7 @@ struct DrawQueue::Recorded {
     bool redHigh = false;  // the target's red field is its high one (the kernel's draws only)
     const AddKernel* kernel = nullptr;
     std::vector<int> bands;  // band i: rows bands[i] .. bands[i + 1] - 1
+    std::vector<std::vector<uint8_t>> work;  // the kernel's, one a band
 
     uint32_t AddSetup(const Surface& t, const TextureView& view, const RasterState& st) {
         setups.push_back(Setup{FormatOf(t.layout), view, st});
@@ -603,7 +628,7 @@ struct DrawQueue::Recorded {
     void AddAny(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* v,
                 size_t count);
     void Decide(const Surface* texture, const RasterState& st, const Rect& r);
-    void DrawBand(int top, int bottom) const;
+    void DrawBand(int band);
     void Finish(Workers* workers);
     void Discard();
 };
@@ -640,12 +665,13 @@ void DrawQueue::Recorded::Decide(const Surface* texture, const RasterState& st, 
     }
 }
 
-void DrawQueue::Recorded::DrawBand(int top, int bottom) const {
+void DrawQueue::Recorded::DrawBand(int band) {
+    const int top = bands[band], bottom = bands[band + 1];
     Rows rows{*target, top, bottom};
     const AddTarget at{target->pixels.data(), target->pitch, target->width, top, bottom, redHigh};
     for (const Run& run : runs) {
         if (run.add) {
-            kernel->add(at, &adds[run.first], run.count);
+            kernel->add(at, &adds[run.first], run.count, work[band]);
             continue;
         }
         for (size_t i = run.first; i < run.first + run.count; ++i) {
@@ -666,8 +692,8 @@ void DrawQueue::Add(Surface& target, const Surface* texture, const RasterState& 
     Recorded& q = *recorded;
     Rect r;
     // The demo's every draw: the plan of the draw before, moved.
-    if (q.plan.way == Plan::Way::add && &target == q.target && fastPaths && vertices && AsRect(vertices, count, r) &&
-        q.plan.Fits(target, texture, state, r)) {
+    if (q.plan.way == Plan::Way::add && &target == q.target && fastPaths && vertices && q.plan.Moved(vertices, count, r) &&
+        q.plan.Unchanged(target, texture, state)) {
         target.Touch();
         ++fastDraws;
         // Field by field: built whole on the stack, it would be stored in
@@ -748,15 +774,13 @@ void DrawQueue::Recorded::Finish(Workers* workers) {
     }
     if (q.bands.back() != q.target->height) q.bands.push_back(q.target->height);
     const int count = static_cast<int>(q.bands.size()) - 1;
+    if (q.work.size() < static_cast<size_t>(count)) q.work.resize(count);
     if (workers && count > 1) {
         workers->Run(
-            count, [](void* context, int i) {
-                const Recorded& r = *static_cast<const Recorded*>(context);
-                r.DrawBand(r.bands[i], r.bands[i + 1]);
-            },
-            &q);
+            count, [](void* context, int i) { static_cast<Recorded*>(context)->DrawBand(i); }, &q);
     } else {
-        q.DrawBand(0, q.target->height);
+        q.bands.assign({0, q.target->height});
+        q.DrawBand(0);
     }
     Discard();
 }

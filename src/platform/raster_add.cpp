@@ -1,19 +1,26 @@
-// The additive kernel. What makes it fast on the demo's frames:
+// The additive kernel. A band's additive draws are not added to its 5-6-5
+// pixels one at a time: the part of the band they light is widened once
+// into planes of 8-bit fields (the high, middle and low field of every
+// pixel, top bits replicated), every draw is added there, and the planes
+// are narrowed back into the target at the end. On the planes a draw is,
+// for each field and each vector of pixels, one saturating byte add, then
+// the narrowing and widening again in four operations,
+//     5 bits: (x & 0xF8) | (x >> 5)        6 bits: (x & 0xFC) | (x >> 6),
+// which is exactly the 8-bit sum followed by the truncation to the field.
+// Besides:
 //  - vectors stay on a grid of `lanes` columns fixed to the target, never to
 //    the sprite: the ring draws neighbouring particles a few pixels apart,
 //    and a vector load that half overlaps the store of the sprite before it
-//    waits for that store to reach the cache; on the grid every load finds
-//    a store of the same place and size, or none;
+//    waits for that store to reach the cache; on the grid every load finds a
+//    store of the same place and size, or none;
 //  - a sprite takes the same vectors on every row, so nothing the CPU must
-//    guess changes from one row to the next (a sprite whose texture has
-//    dark borders leaves them out);
-//  - each field is added in the top byte of its lane with one saturating
-//    add, which is the 8-bit sum and its saturation at once.
-// Lanes of the grid that the sprite does not cover add a zero source, which
-// leaves a pixel as it was.
+//    guess changes from one row to the next.
+// Lanes of the grid that a sprite does not cover add a zero source, which
+// leaves a field as it was.
 #include "platform/raster_add.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -28,11 +35,12 @@ namespace standin {
 namespace {
 
 template <int Lanes>
-struct Pixels {
-    typedef uint16_t Type __attribute__((vector_size(2 * Lanes)));
+struct Vec {
+    typedef uint8_t Bytes __attribute__((vector_size(Lanes)));
+    typedef uint16_t Words __attribute__((vector_size(2 * Lanes)));
 };
 
-// Saturating 16-bit addition (a += b), which the vector extensions cannot
+// Saturating byte addition (a += b), which the vector extensions cannot
 // say: an instruction where there is one, else a + min(b, ~a). Vectors go by
 // reference: by value, wide ones would be passed in a way no caller uses.
 struct Portable {
@@ -43,7 +51,7 @@ struct Portable {
             __m128i x, y;
             std::memcpy(&x, reinterpret_cast<const char*>(&a) + i, 16);
             std::memcpy(&y, reinterpret_cast<const char*>(&b) + i, 16);
-            x = _mm_adds_epu16(x, y);
+            x = _mm_adds_epu8(x, y);
             std::memcpy(reinterpret_cast<char*>(&a) + i, &x, 16);
         }
 #elif defined(__wasm_simd128__)
@@ -51,7 +59,7 @@ struct Portable {
             v128_t x, y;
             std::memcpy(&x, reinterpret_cast<const char*>(&a) + i, 16);
             std::memcpy(&y, reinterpret_cast<const char*>(&b) + i, 16);
-            x = wasm_u16x8_add_sat(x, y);
+            x = wasm_u8x16_add_sat(x, y);
             std::memcpy(reinterpret_cast<char*>(&a) + i, &x, 16);
         }
 #else
@@ -61,155 +69,200 @@ struct Portable {
     }
 };
 
-// One pixel in an unsigned int: the sum first drops what a 16-bit lane
-// would not have held.
-struct Scalar {
-    static inline void AddSat(unsigned& a, unsigned b) { a = std::min(0xFFFFu, (a & 0xFFFFu) + b); }
-};
-
 #if defined(__x86_64__) || defined(__i386__)
 struct Avx2 {
     template <class V>
     static inline __attribute__((target("avx2"))) void AddSat(V& a, const V& b) {
-        a = (V)_mm256_adds_epu16((__m256i)a, (__m256i)b);
+        a = (V)_mm256_adds_epu8((__m256i)a, (__m256i)b);
     }
 };
 struct Avx512 {
     template <class V>
     static inline __attribute__((target("avx512f,avx512bw"))) void AddSat(V& a, const V& b) {
-        a = (V)_mm512_adds_epu16((__m512i)a, (__m512i)b);
+        a = (V)_mm512_adds_epu8((__m512i)a, (__m512i)b);
     }
 };
 #endif
 
-// The top byte of each field's lane holds the field widened to 8 bits: the
-// field's bits, then its top bits again. Lower bits that are not the
-// widening are harmless: the sources have a zero low byte, so nothing
-// carries into the top byte, and they are masked or shifted out after.
-// hi, mid and lo are the sources of the high, middle and low field, each
-// shifted up 8 bits.
-template <class Ops, class V, class S>
-inline __attribute__((always_inline)) void Add565(V& d, const S& hi, const S& mid, const S& lo) {
-    V r = d & 0xF800;
-    r |= r >> 5;
-    Ops::AddSat(r, hi);
-    V g = d & 0x07E0;
-    g = (g << 5) | (g >> 1);
-    Ops::AddSat(g, mid);
-    V b = (d & 31) * 0x0840;  // the field at bits 11 and 6: no overlap
-    Ops::AddSat(b, lo);
-    d = (r & 0xF800) | ((g >> 5) & 0x07E0) | (b >> 11);
+// A pixel's fields widened to 8 bits and back; W is a vector of 16-bit
+// lanes, or unsigned for one pixel.
+template <class W>
+inline __attribute__((always_inline)) void Widen(const W& d, W& hi, W& mid, W& lo) {
+    hi = ((d >> 8) & 0xF8) | (d >> 13);
+    mid = ((d >> 3) & 0xFC) | ((d >> 9) & 3);
+    lo = ((d << 3) & 0xF8) | ((d >> 2) & 7);
+}
+template <class W>
+inline __attribute__((always_inline)) void Narrow(const W& hi, const W& mid, const W& lo, W& d) {
+    d = ((hi & 0xF8) << 8) | ((mid & 0xFC) << 3) | (lo >> 3);
 }
 
-template <int Lanes, class Ops>
-inline __attribute__((always_inline)) void AddVector(uint16_t* dst, const uint16_t* hi, const uint16_t* mid,
-                                                    const uint16_t* lo) {
-    typedef typename Pixels<Lanes>::Type V;
-    V d, h, m, l;
-    std::memcpy(&d, dst, sizeof d);
-    std::memcpy(&h, hi, sizeof h);
-    std::memcpy(&m, mid, sizeof m);
-    std::memcpy(&l, lo, sizeof l);
-    Add565<Ops>(d, h, m, l);
-    std::memcpy(dst, &d, sizeof d);
-}
+// The widened part of a band: rows top .. bottom - 1, and from target
+// column `left` (a multiple of the lanes) `columns` bytes a plane; a row
+// holds its high, middle and low plane one after the other.
+struct Planes {
+    uint8_t* first;  // row `top`, high plane, column `left`
+    int left, columns;
+    int top, bottom;
+    uint8_t* Row(int y) const { return first + static_cast<ptrdiff_t>(y - top) * 3 * columns; }
+};
 
-// A sprite whose vectors all lie inside the target: the same vectors on
-// every row, so no branch depends on the row.
-template <int Lanes, int Vectors, class Ops>
-inline __attribute__((always_inline)) void AddRows(BYTE* dst, LONG pitch, const uint16_t* red, ptrdiff_t stride,
-                                                  ptrdiff_t hiPlane, ptrdiff_t loPlane, int rows) {
-    for (int y = 0; y < rows; ++y) {
-        uint16_t* out = reinterpret_cast<uint16_t*>(dst);
-        for (int k = 0; k < Vectors; ++k)
-            AddVector<Lanes, Ops>(out + k * Lanes, red + hiPlane * stride + k * Lanes, red + stride + k * Lanes,
-                                  red + loPlane * stride + k * Lanes);
-        dst += pitch;
-        red += 3 * stride;
-    }
-}
-
-inline void AddPixel(uint16_t* dst, uint16_t hi, uint16_t mid, uint16_t lo) {
-    unsigned d = *dst;
-    Add565<Scalar>(d, hi, mid, lo);
-    *dst = static_cast<uint16_t>(d);
-}
-
-// The grid: columns at which a vector's address is a multiple of its size,
-// so that none straddles two cache lines; column 0 when rows start at
-// different alignments.
 template <int Lanes>
-inline int GridShift(const AddTarget& t) {
-    const uintptr_t base = reinterpret_cast<uintptr_t>(t.pixels);
-    if (base % 2 != 0 || t.pitch % (2 * Lanes) != 0) return 0;
-    return static_cast<int>((base / 2) & (Lanes - 1));
+inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const Planes& p) {
+    typedef typename Vec<Lanes>::Bytes Bytes;
+    typedef typename Vec<Lanes>::Words Words;
+    const int end = std::min(p.left + p.columns, t.width);
+    for (int y = p.top; y < p.bottom; ++y) {
+        const uint16_t* in = reinterpret_cast<const uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch);
+        uint8_t* hi = p.Row(y) - p.left;
+        uint8_t* mid = hi + p.columns;
+        uint8_t* lo = mid + p.columns;
+        int x = p.left;
+        for (; x + Lanes <= end; x += Lanes) {
+            Words d, h, m, l;
+            std::memcpy(&d, in + x, sizeof d);
+            Widen(d, h, m, l);
+            const Bytes hb = __builtin_convertvector(h, Bytes), mb = __builtin_convertvector(m, Bytes),
+                        lb = __builtin_convertvector(l, Bytes);
+            std::memcpy(hi + x, &hb, Lanes);
+            std::memcpy(mid + x, &mb, Lanes);
+            std::memcpy(lo + x, &lb, Lanes);
+        }
+        for (; x < end; ++x) {
+            unsigned h, m, l;
+            Widen(static_cast<unsigned>(in[x]), h, m, l);
+            hi[x] = static_cast<uint8_t>(h);
+            mid[x] = static_cast<uint8_t>(m);
+            lo[x] = static_cast<uint8_t>(l);
+        }
+        // Columns past the target's edge are added to but never narrowed back.
+        for (; x < p.left + p.columns; ++x) hi[x] = mid[x] = lo[x] = 0;
+    }
 }
 
-// A sprite partly outside the target or near one of its sides: vectors
-// only where the row is, pixel by pixel where it starts or ends inside one.
+template <int Lanes>
+inline __attribute__((always_inline)) void NarrowPlanes(const AddTarget& t, const Planes& p) {
+    typedef typename Vec<Lanes>::Bytes Bytes;
+    typedef typename Vec<Lanes>::Words Words;
+    const int end = std::min(p.left + p.columns, t.width);
+    for (int y = p.top; y < p.bottom; ++y) {
+        uint16_t* out = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch);
+        const uint8_t* hi = p.Row(y) - p.left;
+        const uint8_t* mid = hi + p.columns;
+        const uint8_t* lo = mid + p.columns;
+        int x = p.left;
+        for (; x + Lanes <= end; x += Lanes) {
+            Bytes hb, mb, lb;
+            std::memcpy(&hb, hi + x, Lanes);
+            std::memcpy(&mb, mid + x, Lanes);
+            std::memcpy(&lb, lo + x, Lanes);
+            const Words h = __builtin_convertvector(hb, Words), m = __builtin_convertvector(mb, Words),
+                        l = __builtin_convertvector(lb, Words);
+            Words d;
+            Narrow(h, m, l, d);
+            std::memcpy(out + x, &d, sizeof d);
+        }
+        for (; x < end; ++x) {
+            unsigned d;
+            Narrow(static_cast<unsigned>(hi[x]), static_cast<unsigned>(mid[x]), static_cast<unsigned>(lo[x]), d);
+            out[x] = static_cast<uint16_t>(d);
+        }
+    }
+}
+
+// One vector of one plane: the source added, the field narrowed to `Bits`
+// and widened again.
+template <int Lanes, int Bits, class Ops>
+inline __attribute__((always_inline)) void AddField(uint8_t* dst, const uint8_t* src) {
+    typedef typename Vec<Lanes>::Bytes Bytes;
+    Bytes x, s;
+    std::memcpy(&x, dst, Lanes);
+    std::memcpy(&s, src, Lanes);
+    Ops::AddSat(x, s);
+    x = (x & static_cast<uint8_t>(0xFF << (8 - Bits))) | (x >> Bits);
+    std::memcpy(dst, &x, Lanes);
+}
+
+// `rows` rows of `vectors` vectors a plane; dst and src at the first vector.
 template <int Lanes, class Ops>
-inline __attribute__((always_inline)) void AddClippedRows(const AddTarget& t, const AddDraw& draw, const AddSource& s,
-                                                         int shift, int top, int bottom, ptrdiff_t hiPlane,
-                                                         ptrdiff_t loPlane) {
-    // Columns relative to the grid column at or left of the sprite.
-    const int phase = (draw.x + shift) & (Lanes - 1);
-    const int gridLeft = draw.x - phase;
-    const int room = t.width - gridLeft;
-    const int first = std::max(s.litLeft + phase, -gridLeft);
-    const int end = std::min(s.litRight + phase, room);
-    if (first >= end) return;
-    const int down = first & ~(Lanes - 1);
-    const int firstVector = gridLeft + down >= 0 ? down : down + Lanes;
-    const ptrdiff_t hi = hiPlane * s.stride - phase, mid = s.stride - phase, lo = loPlane * s.stride - phase;
-    for (int y = top; y < bottom; ++y) {
-        uint16_t* row = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch) + gridLeft;
-        const uint16_t* red = s.red + static_cast<ptrdiff_t>(y - draw.y) * 3 * s.stride;
-        int c = first;
-        for (; c < std::min(firstVector, end); ++c) AddPixel(row + c, red[hi + c], red[mid + c], red[lo + c]);
-        for (c = firstVector; c < end && c + Lanes <= room; c += Lanes)
-            AddVector<Lanes, Ops>(row + c, red + hi + c, red + mid + c, red + lo + c);
-        for (c = std::max(c, first); c < end; ++c) AddPixel(row + c, red[hi + c], red[mid + c], red[lo + c]);
+inline __attribute__((always_inline)) void AddVectors(uint8_t* dst, ptrdiff_t columns, const uint8_t* src,
+                                                     ptrdiff_t stride, ptrdiff_t hiPlane, ptrdiff_t loPlane,
+                                                     int vectors, int rows) {
+    for (int y = 0; y < rows; ++y) {
+        for (int k = 0; k < vectors * Lanes; k += Lanes) {
+            AddField<Lanes, 5, Ops>(dst + k, src + hiPlane * stride + k);
+            AddField<Lanes, 6, Ops>(dst + columns + k, src + stride + k);
+            AddField<Lanes, 5, Ops>(dst + 2 * columns + k, src + loPlane * stride + k);
+        }
+        dst += 3 * columns;
+        src += 3 * stride;
     }
 }
 
 template <int Lanes, class Ops>
-inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, const AddDraw* draws, size_t count) {
-    // Copies: the pixel stores below cannot change them, so they stay in registers.
+inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, const AddDraw* draws, size_t count,
+                                                   std::vector<uint8_t>& work) {
+    // Copies: the stores below cannot change them, so they stay in registers.
     const AddTarget t = target;
+    // The part of the band the draws light.
+    int xmin = INT_MAX, xmax = INT_MIN, ymin = INT_MAX, ymax = INT_MIN;
+    for (size_t k = 0; k < count; ++k) {
+        const AddDraw& d = draws[k];
+        if (d.top >= t.bottom || d.bottom <= t.top) continue;
+        const AddSource& s = *d.source;
+        const int left = std::max(d.x + s.litLeft, 0), right = std::min(d.x + s.litRight, t.width);
+        if (left >= right) continue;
+        xmin = std::min(xmin, left);
+        xmax = std::max(xmax, right);
+        ymin = std::min(ymin, std::max(d.top, t.top));
+        ymax = std::max(ymax, std::min(d.bottom, t.bottom));
+    }
+    if (xmin >= xmax) return;
+    Planes p;
+    p.left = xmin & ~(Lanes - 1);
+    p.columns = (xmax - p.left + Lanes - 1) & ~(Lanes - 1);
+    p.top = ymin;
+    p.bottom = ymax;
+    const size_t bytes = static_cast<size_t>(3) * p.columns * (p.bottom - p.top);
+    if (work.size() < bytes + 64) work.resize(bytes + 64);
+    // Whole vectors start on cache-line boundaries.
+    p.first = work.data() + ((64 - reinterpret_cast<uintptr_t>(work.data()) % 64) % 64);
+    WidenPlanes<Lanes>(t, p);
+
     const ptrdiff_t hiPlane = t.redHigh ? 0 : 2, loPlane = 2 - hiPlane;
-    const int shift = GridShift<Lanes>(t);
     for (size_t k = 0; k < count; ++k) {
         const AddDraw draw = draws[k];
-        const int top = std::max(draw.top, t.top), bottom = std::min(draw.bottom, t.bottom);
+        const int top = std::max(draw.top, p.top), bottom = std::min(draw.bottom, p.bottom);
         if (top >= bottom) continue;
         const AddSource s = *draw.source;
         // Vectors on the grid from the one holding the first lit column to
-        // the one holding the last.
-        const int phase = (draw.x + shift) & (Lanes - 1);
-        const int firstVector = (s.litLeft + phase) / Lanes;
-        const int vectors = (s.litRight - 1 + phase) / Lanes - firstVector + 1;
-        const int left = draw.x - phase + firstVector * Lanes, right = left + vectors * Lanes;
-        if (left < 0 || right > t.width) {
-            AddClippedRows<Lanes, Ops>(t, draw, s, shift, top, bottom, hiPlane, loPlane);
-            continue;
-        }
-        BYTE* dst = t.pixels + static_cast<ptrdiff_t>(top) * t.pitch + static_cast<ptrdiff_t>(left) * 2;
-        const uint16_t* red = s.red + static_cast<ptrdiff_t>(top - draw.y) * 3 * s.stride + (left - draw.x);
+        // the one holding the last, inside the planes.
+        const int phase = draw.x & (Lanes - 1);
+        const int gridLeft = draw.x - phase;
+        const int left = std::max(gridLeft + (s.litLeft + phase) / Lanes * Lanes, p.left);
+        const int right = std::min(gridLeft + ((s.litRight - 1 + phase) / Lanes + 1) * Lanes, p.left + p.columns);
+        if (left >= right) continue;
+        uint8_t* dst = p.Row(top) + (left - p.left);
+        const uint8_t* src = s.red + static_cast<ptrdiff_t>(top - draw.y) * 3 * s.stride + (left - draw.x);
         const int rows = bottom - top;
-        switch (vectors) {
-            case 1: AddRows<Lanes, 1, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
-            case 2: AddRows<Lanes, 2, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
-            case 3: AddRows<Lanes, 3, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
-            case 4: AddRows<Lanes, 4, Ops>(dst, t.pitch, red, s.stride, hiPlane, loPlane, rows); break;
-            default: AddClippedRows<Lanes, Ops>(t, draw, s, shift, top, bottom, hiPlane, loPlane);
+        // A constant count of vectors lets the compiler unroll the row.
+        switch ((right - left) / Lanes) {
+            case 1: AddVectors<Lanes, Ops>(dst, p.columns, src, s.stride, hiPlane, loPlane, 1, rows); break;
+            case 2: AddVectors<Lanes, Ops>(dst, p.columns, src, s.stride, hiPlane, loPlane, 2, rows); break;
+            case 3: AddVectors<Lanes, Ops>(dst, p.columns, src, s.stride, hiPlane, loPlane, 3, rows); break;
+            default:
+                AddVectors<Lanes, Ops>(dst, p.columns, src, s.stride, hiPlane, loPlane, (right - left) / Lanes, rows);
         }
     }
+    NarrowPlanes<Lanes>(t, p);
 }
 
+using Work = std::vector<uint8_t>;
+
 bool Always() { return true; }
-void AddVector8(const AddTarget& t, const AddDraw* d, size_t n) { AddDraws<8, Portable>(t, d, n); }
-void AddVector16(const AddTarget& t, const AddDraw* d, size_t n) { AddDraws<16, Portable>(t, d, n); }
-void AddVector32(const AddTarget& t, const AddDraw* d, size_t n) { AddDraws<32, Portable>(t, d, n); }
+void AddVector16(const AddTarget& t, const AddDraw* d, size_t n, Work& w) { AddDraws<16, Portable>(t, d, n, w); }
+void AddVector32(const AddTarget& t, const AddDraw* d, size_t n, Work& w) { AddDraws<32, Portable>(t, d, n, w); }
+void AddVector64(const AddTarget& t, const AddDraw* d, size_t n, Work& w) { AddDraws<64, Portable>(t, d, n, w); }
 
 #if defined(__x86_64__) || defined(__i386__)
 bool HasAvx2() {
@@ -220,23 +273,24 @@ bool HasAvx512() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 }
-__attribute__((target("avx2"))) void AddAvx2(const AddTarget& t, const AddDraw* d, size_t n) {
-    AddDraws<16, Avx2>(t, d, n);
+__attribute__((target("avx2"))) void AddAvx2(const AddTarget& t, const AddDraw* d, size_t n, Work& w) {
+    AddDraws<32, Avx2>(t, d, n, w);
 }
-__attribute__((target("avx512f,avx512bw"))) void AddAvx512(const AddTarget& t, const AddDraw* d, size_t n) {
-    AddDraws<32, Avx512>(t, d, n);
+__attribute__((target("avx512f,avx512bw"))) void AddAvx512(const AddTarget& t, const AddDraw* d, size_t n, Work& w) {
+    AddDraws<64, Avx512>(t, d, n, w);
 }
 #endif
 
-// Fastest last. The portable 16 and 32 lanes are there so that every width
-// is tried on any CPU; 8 lanes is what a CPU without wider vectors runs.
+// Fastest last. The portable 32 and 64 lanes are there so that every width
+// is tried on any CPU; 16 lanes (128 bits) is what a CPU without wider
+// vectors runs.
 const AddKernel kKernels[] = {
-    {"vector-16", 16, Always, AddVector16},
     {"vector-32", 32, Always, AddVector32},
-    {"vector-8", 8, Always, AddVector8},
+    {"vector-64", 64, Always, AddVector64},
+    {"vector-16", 16, Always, AddVector16},
 #if defined(__x86_64__) || defined(__i386__)
-    {"avx2-16", 16, HasAvx2, AddAvx2},
-    {"avx512-32", 32, HasAvx512, AddAvx512},
+    {"avx2-32", 32, HasAvx2, AddAvx2},
+    {"avx512-64", 64, HasAvx512, AddAvx512},
 #endif
 };
 

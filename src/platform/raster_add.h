@@ -7,21 +7,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/wintypes.h"
 
 namespace standin {
 
 // Vectors read this many zero values on either side of a source row.
-constexpr int kAddPadding = 32;
+constexpr int kAddPadding = 64;
 
-// A stretched sprite as the kernel reads it.
+// A stretched sprite as the kernel reads it: 8-bit red, green and blue, a
+// plane each a row.
 struct AddSource {
     int width = 0, height = 0;
-    int stride = 0;                    // values from one plane row to the next
-    const uint16_t* red = nullptr;     // row 0, column 0; green and blue follow a stride apart
-                                       // (the 8-bit source in the high byte)
-    int litLeft = 0, litRight = 0;     // the columns and rows with light (no light: all 0)
+    int stride = 0;                   // bytes from one plane row to the next
+    const uint8_t* red = nullptr;     // row 0, column 0; green and blue follow a stride apart
+    int litLeft = 0, litRight = 0;    // the columns and rows with light (no light: all 0)
     int litTop = 0, litBottom = 0;
 };
 
@@ -44,11 +45,12 @@ struct AddTarget {
 
 // A build of the kernel: vectors of `lanes` pixels, either portable code
 // (GCC/clang vector extensions, any CPU) or code for one x86 extension.
+// `work` is the caller's to keep between calls, one per thread.
 struct AddKernel {
     const char* name;
     int lanes;
     bool (*runs)();  // this CPU can run it
-    void (*add)(const AddTarget& target, const AddDraw* draws, size_t count);
+    void (*add)(const AddTarget& target, const AddDraw* draws, size_t count, std::vector<uint8_t>& work);
 };
 
 // Every build there is (tests run each one this CPU can run), and the one
