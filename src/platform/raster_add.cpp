@@ -37,7 +37,9 @@ namespace {
 template <int Lanes>
 struct Vec {
     typedef uint8_t Bytes __attribute__((vector_size(Lanes)));
-    typedef uint16_t Words __attribute__((vector_size(2 * Lanes)));
+    // Half a vector of pixels as 16-bit words: one register, like Bytes.
+    typedef uint8_t HalfBytes __attribute__((vector_size(Lanes / 2)));
+    typedef uint16_t HalfWords __attribute__((vector_size(Lanes)));
 };
 
 // Saturating byte addition (a += b), which the vector extensions cannot
@@ -107,10 +109,12 @@ struct Planes {
     uint8_t* Row(int y) const { return first + static_cast<ptrdiff_t>(y - top) * 3 * columns; }
 };
 
+// Half a vector of pixels at a time, a register of words each.
 template <int Lanes>
 inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const Planes& p) {
-    typedef typename Vec<Lanes>::Bytes Bytes;
-    typedef typename Vec<Lanes>::Words Words;
+    typedef typename Vec<Lanes>::HalfBytes Bytes;
+    typedef typename Vec<Lanes>::HalfWords Words;
+    constexpr int kStep = Lanes / 2;
     const int end = std::min(p.left + p.columns, t.width);
     for (int y = p.top; y < p.bottom; ++y) {
         const uint16_t* in = reinterpret_cast<const uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch);
@@ -118,15 +122,15 @@ inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const
         uint8_t* mid = hi + p.columns;
         uint8_t* lo = mid + p.columns;
         int x = p.left;
-        for (; x + Lanes <= end; x += Lanes) {
+        for (; x + kStep <= end; x += kStep) {
             Words d, h, m, l;
             std::memcpy(&d, in + x, sizeof d);
             Widen(d, h, m, l);
             const Bytes hb = __builtin_convertvector(h, Bytes), mb = __builtin_convertvector(m, Bytes),
                         lb = __builtin_convertvector(l, Bytes);
-            std::memcpy(hi + x, &hb, Lanes);
-            std::memcpy(mid + x, &mb, Lanes);
-            std::memcpy(lo + x, &lb, Lanes);
+            std::memcpy(hi + x, &hb, kStep);
+            std::memcpy(mid + x, &mb, kStep);
+            std::memcpy(lo + x, &lb, kStep);
         }
         for (; x < end; ++x) {
             unsigned h, m, l;
@@ -142,8 +146,9 @@ inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const
 
 template <int Lanes>
 inline __attribute__((always_inline)) void NarrowPlanes(const AddTarget& t, const Planes& p) {
-    typedef typename Vec<Lanes>::Bytes Bytes;
-    typedef typename Vec<Lanes>::Words Words;
+    typedef typename Vec<Lanes>::HalfBytes Bytes;
+    typedef typename Vec<Lanes>::HalfWords Words;
+    constexpr int kStep = Lanes / 2;
     const int end = std::min(p.left + p.columns, t.width);
     for (int y = p.top; y < p.bottom; ++y) {
         uint16_t* out = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch);
@@ -151,11 +156,11 @@ inline __attribute__((always_inline)) void NarrowPlanes(const AddTarget& t, cons
         const uint8_t* mid = hi + p.columns;
         const uint8_t* lo = mid + p.columns;
         int x = p.left;
-        for (; x + Lanes <= end; x += Lanes) {
+        for (; x + kStep <= end; x += kStep) {
             Bytes hb, mb, lb;
-            std::memcpy(&hb, hi + x, Lanes);
-            std::memcpy(&mb, mid + x, Lanes);
-            std::memcpy(&lb, lo + x, Lanes);
+            std::memcpy(&hb, hi + x, kStep);
+            std::memcpy(&mb, mid + x, kStep);
+            std::memcpy(&lb, lo + x, kStep);
             const Words h = __builtin_convertvector(hb, Words), m = __builtin_convertvector(mb, Words),
                         l = __builtin_convertvector(lb, Words);
             Words d;
