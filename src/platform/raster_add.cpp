@@ -42,6 +42,18 @@ struct Vec {
     typedef uint16_t HalfWords __attribute__((vector_size(Lanes)));
 };
 
+// a = add(a, b) sixteen bytes at a time, for a 128-bit instruction `add`.
+template <class Register, class V, class Add>
+inline __attribute__((always_inline)) void InPieces(V& a, const V& b, Add add) {
+    for (size_t i = 0; i < sizeof(V); i += 16) {
+        Register x, y;
+        std::memcpy(&x, reinterpret_cast<const char*>(&a) + i, 16);
+        std::memcpy(&y, reinterpret_cast<const char*>(&b) + i, 16);
+        x = add(x, y);
+        std::memcpy(reinterpret_cast<char*>(&a) + i, &x, 16);
+    }
+}
+
 // Saturating byte addition (a += b), which the vector extensions cannot
 // say: an instruction where there is one, else a + min(b, ~a). Vectors go by
 // reference: by value, wide ones would be passed in a way no caller uses.
@@ -49,21 +61,9 @@ struct Portable {
     template <class V>
     static inline __attribute__((always_inline)) void AddSat(V& a, const V& b) {
 #if defined(__SSE2__)
-        for (size_t i = 0; i < sizeof(V); i += 16) {
-            __m128i x, y;
-            std::memcpy(&x, reinterpret_cast<const char*>(&a) + i, 16);
-            std::memcpy(&y, reinterpret_cast<const char*>(&b) + i, 16);
-            x = _mm_adds_epu8(x, y);
-            std::memcpy(reinterpret_cast<char*>(&a) + i, &x, 16);
-        }
+        InPieces<__m128i>(a, b, [](__m128i x, __m128i y) { return _mm_adds_epu8(x, y); });
 #elif defined(__wasm_simd128__)
-        for (size_t i = 0; i < sizeof(V); i += 16) {
-            v128_t x, y;
-            std::memcpy(&x, reinterpret_cast<const char*>(&a) + i, 16);
-            std::memcpy(&y, reinterpret_cast<const char*>(&b) + i, 16);
-            x = wasm_u8x16_add_sat(x, y);
-            std::memcpy(reinterpret_cast<char*>(&a) + i, &x, 16);
-        }
+        InPieces<v128_t>(a, b, [](v128_t x, v128_t y) { return wasm_u8x16_add_sat(x, y); });
 #else
         const V room = ~a;
         a += b < room ? b : room;
