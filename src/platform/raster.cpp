@@ -611,7 +611,7 @@ struct DrawQueue::Recorded {
     bool redHigh = false;  // the target's red field is its high one (the kernel's draws only)
     const AddKernel* kernel = nullptr;
     std::vector<int> bands;  // band i: rows bands[i] .. bands[i + 1] - 1
-    std::vector<std::vector<uint8_t>> work;  // the kernel's, one a band
+    std::vector<AddWork> work;  // the kernel's, one a band
 
     uint32_t AddSetup(const Surface& t, const TextureView& view, const RasterState& st) {
         setups.push_back(Setup{FormatOf(t.layout), view, st});

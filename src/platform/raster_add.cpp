@@ -206,10 +206,12 @@ inline __attribute__((always_inline)) void AddVectors(uint8_t* dst, ptrdiff_t co
 
 template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, const AddDraw* draws, size_t count,
-                                                   std::vector<uint8_t>& work) {
+                                                   AddWork& work) {
     // Copies: the stores below cannot change them, so they stay in registers.
     const AddTarget t = target;
-    // The part of the band the draws light.
+    // The draws that light the band, in order, and the part of it they light.
+    std::vector<uint32_t>& mine = work.draws;
+    mine.clear();
     int xmin = INT_MAX, xmax = INT_MIN, ymin = INT_MAX, ymax = INT_MIN;
     for (size_t k = 0; k < count; ++k) {
         const AddDraw& d = draws[k];
@@ -217,28 +219,29 @@ inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, con
         const AddSource& s = *d.source;
         const int left = std::max(d.x + s.litLeft, 0), right = std::min(d.x + s.litRight, t.width);
         if (left >= right) continue;
+        mine.push_back(static_cast<uint32_t>(k));
         xmin = std::min(xmin, left);
         xmax = std::max(xmax, right);
         ymin = std::min(ymin, std::max(d.top, t.top));
         ymax = std::max(ymax, std::min(d.bottom, t.bottom));
     }
-    if (xmin >= xmax) return;
+    if (mine.empty()) return;
     Planes p;
     p.left = xmin & ~(Lanes - 1);
     p.columns = (xmax - p.left + Lanes - 1) & ~(Lanes - 1);
     p.top = ymin;
     p.bottom = ymax;
     const size_t bytes = static_cast<size_t>(3) * p.columns * (p.bottom - p.top);
-    if (work.size() < bytes + 64) work.resize(bytes + 64);
+    std::vector<uint8_t>& planes = work.planes;
+    if (planes.size() < bytes + 64) planes.resize(bytes + 64);
     // Whole vectors start on cache-line boundaries.
-    p.first = work.data() + ((64 - reinterpret_cast<uintptr_t>(work.data()) % 64) % 64);
+    p.first = planes.data() + ((64 - reinterpret_cast<uintptr_t>(planes.data()) % 64) % 64);
     WidenPlanes<Lanes>(t, p);
 
     const ptrdiff_t hiPlane = t.redHigh ? 0 : 2, loPlane = 2 - hiPlane;
-    for (size_t k = 0; k < count; ++k) {
+    for (uint32_t k : mine) {
         const AddDraw draw = draws[k];
         const int top = std::max(draw.top, p.top), bottom = std::min(draw.bottom, p.bottom);
-        if (top >= bottom) continue;
         const AddSource s = *draw.source;
         // Vectors on the grid from the one holding the first lit column to
         // the one holding the last, inside the planes.
@@ -262,7 +265,7 @@ inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, con
     NarrowPlanes<Lanes>(t, p);
 }
 
-using Work = std::vector<uint8_t>;
+using Work = AddWork;
 
 bool Always() { return true; }
 void AddVector16(const AddTarget& t, const AddDraw* d, size_t n, Work& w) { AddDraws<16, Portable>(t, d, n, w); }

@@ -43,14 +43,19 @@ struct AddTarget {
     bool redHigh;
 };
 
+// The kernel's memory, kept by the caller between calls, one per thread.
+struct AddWork {
+    std::vector<uint32_t> draws;
+    std::vector<uint8_t> planes;
+};
+
 // A build of the kernel: vectors of `lanes` pixels, either portable code
 // (GCC/clang vector extensions, any CPU) or code for one x86 extension.
-// `work` is the caller's to keep between calls, one per thread.
 struct AddKernel {
     const char* name;
     int lanes;
     bool (*runs)();  // this CPU can run it
-    void (*add)(const AddTarget& target, const AddDraw* draws, size_t count, std::vector<uint8_t>& work);
+    void (*add)(const AddTarget& target, const AddDraw* draws, size_t count, AddWork& work);
 };
 
 // Every build there is (tests run each one this CPU can run), and the one
