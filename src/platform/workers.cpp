@@ -8,6 +8,14 @@ namespace standin {
 namespace {
 
 constexpr int kMaxThreads = 8;
+
+// The web build without threads has std::thread, whose constructor throws
+// there, and usually no exceptions to catch that with.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool kCanStartThreads = false;
+#else
+constexpr bool kCanStartThreads = true;
+#endif
 constexpr uint64_t kMaxTasks = 0xFFFF;
 
 uint64_t GenerationOf(uint64_t ticket) { return ticket >> 32; }
@@ -23,7 +31,7 @@ inline void Pause() {
 }  // namespace
 
 Workers::Workers(int threads) {
-    for (int i = 1; i < threads && i < kMaxThreads; ++i) {
+    for (int i = 1; kCanStartThreads && i < threads && i < kMaxThreads; ++i) {
         try {
             pool.emplace_back(&Workers::Work, this);
         } catch (const std::system_error&) {
