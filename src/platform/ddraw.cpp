@@ -272,10 +272,11 @@ HRESULT DDSurface::Blt(LPRECT destRect, IDirectDrawSurface7* source, LPRECT, DWO
     int bytes = surface.layout.BytesPerPixel();
     size_t span = static_cast<size_t>(r.right - r.left) * bytes;
     BYTE* first = surface.Row(r.top) + static_cast<size_t>(r.left) * bytes;
+    const BYTE low = static_cast<BYTE>(value);
     bool sameBytes = true;  // black, white: the demo clears every frame
-    for (int i = 1; i < bytes; ++i) sameBytes = sameBytes && BYTE(value >> (8 * i)) == BYTE(value);
+    for (int i = 1; i < bytes; ++i) sameBytes = sameBytes && static_cast<BYTE>(value >> (8 * i)) == low;
     if (sameBytes) {
-        for (int y = r.top; y < r.bottom; ++y) std::memset(surface.Row(y) + static_cast<size_t>(r.left) * bytes, BYTE(value), span);
+        for (int y = r.top; y < r.bottom; ++y) std::memset(surface.Row(y) + static_cast<size_t>(r.left) * bytes, low, span);
     } else {
         for (int x = r.left; x < r.right; ++x) surface.WriteRaw(x, r.top, value);
         for (int y = r.top + 1; y < r.bottom; ++y)

@@ -410,11 +410,11 @@ struct Stretch {
 };
 
 constexpr size_t kStretchCacheSize = 8;
-std::vector<std::shared_ptr<const Stretch>> stretchCache;
+std::vector<std::shared_ptr<Stretch>> stretchCache;
 unsigned long useClock = 0;
 
-std::shared_ptr<const Stretch> MakeStretch(const TextureView& t, const RasterState& st, int width, int height,
-                                           D3DCOLOR color, const DWORD ops[6]) {
+std::shared_ptr<Stretch> MakeStretch(const TextureView& t, const RasterState& st, int width, int height,
+                                     D3DCOLOR color, const DWORD ops[6]) {
     const Surface& s = *t.surface;
     auto e = std::make_shared<Stretch>();
     e->textureId = s.id;
@@ -472,16 +472,15 @@ std::shared_ptr<const Stretch> StretchFor(const TextureView& t, const RasterStat
     const Surface& s = *t.surface;
     const DWORD ops[6] = {st.colorOp, st.colorArg1, st.colorArg2, st.alphaOp, st.alphaArg1, st.alphaArg2};
     ++useClock;
-    for (auto& p : stretchCache) {
-        Stretch& e = const_cast<Stretch&>(*p);
-        if (e.textureId == s.id && e.textureVersion == s.version && e.keyed == t.keyed && e.key == t.key &&
-            e.width == width && e.height == height && e.color == color && std::equal(ops, ops + 6, e.ops)) {
-            e.lastUse = useClock;
-            return p;
+    for (const std::shared_ptr<Stretch>& e : stretchCache) {
+        if (e->textureId == s.id && e->textureVersion == s.version && e->keyed == t.keyed && e->key == t.key &&
+            e->width == width && e->height == height && e->color == color && std::equal(ops, ops + 6, e->ops)) {
+            e->lastUse = useClock;
+            return e;
         }
     }
-    std::shared_ptr<const Stretch> made = MakeStretch(t, st, width, height, color, ops);
-    const_cast<Stretch&>(*made).lastUse = useClock;
+    std::shared_ptr<Stretch> made = MakeStretch(t, st, width, height, color, ops);
+    made->lastUse = useClock;
     if (stretchCache.size() < kStretchCacheSize) {
         stretchCache.push_back(made);
     } else {
@@ -498,7 +497,8 @@ bool AdditiveTarget(const Format& f, const RasterState& st, bool& redHigh) {
     // The target has no alpha channel, so DESTALPHA is 1 as well.
     if (st.destBlend != D3DBLEND_ONE && st.destBlend != D3DBLEND_DESTALPHA) return false;
     // 5-6-5 only: a 5-5-5 pixel has a spare bit that a written pixel clears
-    // but an untouched one keeps, which the kernel's padding lanes cannot tell.
+    // but an untouched one keeps, and the kernel narrows every pixel of the
+    // part of a band it widened.
     const Field& g = f.field[1];
     if (g.shift != 5 || g.bits != 6) return false;
     const Field& r = f.field[0];
@@ -753,49 +753,47 @@ void DrawQueue::Finish(Workers* workers) { recorded->Finish(workers); }
 void DrawQueue::Discard() { recorded->Discard(); }
 
 void DrawQueue::Recorded::Finish(Workers* workers) {
-    Recorded& q = *this;
-    if (q.runs.empty()) return;
-    q.kernel = &Kernel();
+    if (runs.empty()) return;
+    kernel = &Kernel();
     const int threads = workers ? workers->Threads() : 1;
     // More bands than threads, of about equal work, so that a thread the
     // system is slow to wake leaves its share to the others.
     const int wanted = threads > 1 ? threads * 3 : 1;
-    q.bands.assign(1, 0);
-    if (wanted > 1 && !q.load.empty()) {
+    bands.assign(1, 0);
+    if (wanted > 1) {
         int64_t level = 0, total = 0;
-        for (size_t y = 0; y + 1 < q.load.size(); ++y) total += (level += q.load[y]);
+        for (int y = 0; y < target->height; ++y) total += (level += load[y]);
         int64_t done = 0;
         level = 0;
-        for (int y = 0; y < q.target->height; ++y) {
-            done += (level += q.load[y]);
-            if (done * wanted >= total * static_cast<int64_t>(q.bands.size()) && static_cast<int>(q.bands.size()) < wanted)
-                q.bands.push_back(y + 1);
+        for (int y = 0; y < target->height; ++y) {
+            done += (level += load[y]);
+            if (done * wanted >= total * static_cast<int64_t>(bands.size()) && static_cast<int>(bands.size()) < wanted)
+                bands.push_back(y + 1);
         }
     }
-    if (q.bands.back() != q.target->height) q.bands.push_back(q.target->height);
-    const int count = static_cast<int>(q.bands.size()) - 1;
-    if (q.work.size() < static_cast<size_t>(count)) q.work.resize(count);
+    if (bands.back() != target->height) bands.push_back(target->height);
+    const int count = static_cast<int>(bands.size()) - 1;
+    if (work.size() < static_cast<size_t>(count)) work.resize(count);
     if (workers && count > 1) {
         workers->Run(
-            count, [](void* context, int i) { static_cast<Recorded*>(context)->DrawBand(i); }, &q);
+            count, [](void* context, int i) { static_cast<Recorded*>(context)->DrawBand(i); }, this);
     } else {
-        q.bands.assign({0, q.target->height});
-        q.DrawBand(0);
+        bands.assign({0, target->height});
+        DrawBand(0);
     }
     Discard();
 }
 
 void DrawQueue::Recorded::Discard() {
-    Recorded& q = *this;
-    q.adds.clear();
-    q.others.clear();
-    q.runs.clear();
-    q.setups.clear();
-    q.vertices.clear();
-    q.held.clear();
-    std::fill(q.load.begin(), q.load.end(), 0);
+    adds.clear();
+    others.clear();
+    runs.clear();
+    setups.clear();
+    vertices.clear();
+    held.clear();
+    std::fill(load.begin(), load.end(), 0);
     // Setups are gone: a rectangle plan that names one must be made again.
-    if (q.plan.way == Plan::Way::rect) q.plan = Plan{};
+    if (plan.way == Plan::Way::rect) plan = Plan{};
 }
 
 void DrawTriangleStrip(Surface& target, const Surface* texture, const RasterState& state,
