@@ -109,20 +109,28 @@ struct Planes {
     uint8_t* Row(int y) const { return first + static_cast<ptrdiff_t>(y - top) * 3 * columns; }
 };
 
+// row(pixels, high, middle, low plane, columns inside the target) for each
+// row of the widened part, every pointer at its column `left`.
+template <class Row>
+inline __attribute__((always_inline)) void ForEachRow(const AddTarget& t, const Planes& p, Row row) {
+    const int inside = std::min(p.columns, t.width - p.left);
+    for (int y = p.top; y < p.bottom; ++y) {
+        uint16_t* pixels = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch) + p.left;
+        uint8_t* hi = p.Row(y);
+        row(pixels, hi, hi + p.columns, hi + 2 * p.columns, inside);
+    }
+}
+
 // Half a vector of pixels at a time, a register of words each.
 template <int Lanes>
 inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const Planes& p) {
     typedef typename Vec<Lanes>::HalfBytes Bytes;
     typedef typename Vec<Lanes>::HalfWords Words;
     constexpr int kStep = Lanes / 2;
-    const int end = std::min(p.left + p.columns, t.width);
-    for (int y = p.top; y < p.bottom; ++y) {
-        const uint16_t* in = reinterpret_cast<const uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch);
-        uint8_t* hi = p.Row(y) - p.left;
-        uint8_t* mid = hi + p.columns;
-        uint8_t* lo = mid + p.columns;
-        int x = p.left;
-        for (; x + kStep <= end; x += kStep) {
+    ForEachRow(t, p, [&](const uint16_t* in, uint8_t* hi, uint8_t* mid, uint8_t* lo, int inside)
+                         __attribute__((always_inline)) {
+        int x = 0;
+        for (; x + kStep <= inside; x += kStep) {
             Words d, h, m, l;
             std::memcpy(&d, in + x, sizeof d);
             Widen(d, h, m, l);
@@ -132,7 +140,7 @@ inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const
             std::memcpy(mid + x, &mb, kStep);
             std::memcpy(lo + x, &lb, kStep);
         }
-        for (; x < end; ++x) {
+        for (; x < inside; ++x) {
             unsigned h, m, l;
             Widen(static_cast<unsigned>(in[x]), h, m, l);
             hi[x] = static_cast<uint8_t>(h);
@@ -140,8 +148,8 @@ inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const
             lo[x] = static_cast<uint8_t>(l);
         }
         // Columns past the target's edge are added to but never narrowed back.
-        for (; x < p.left + p.columns; ++x) hi[x] = mid[x] = lo[x] = 0;
-    }
+        for (; x < p.columns; ++x) hi[x] = mid[x] = lo[x] = 0;
+    });
 }
 
 template <int Lanes>
@@ -149,14 +157,10 @@ inline __attribute__((always_inline)) void NarrowPlanes(const AddTarget& t, cons
     typedef typename Vec<Lanes>::HalfBytes Bytes;
     typedef typename Vec<Lanes>::HalfWords Words;
     constexpr int kStep = Lanes / 2;
-    const int end = std::min(p.left + p.columns, t.width);
-    for (int y = p.top; y < p.bottom; ++y) {
-        uint16_t* out = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch);
-        const uint8_t* hi = p.Row(y) - p.left;
-        const uint8_t* mid = hi + p.columns;
-        const uint8_t* lo = mid + p.columns;
-        int x = p.left;
-        for (; x + kStep <= end; x += kStep) {
+    ForEachRow(t, p, [&](uint16_t* out, const uint8_t* hi, const uint8_t* mid, const uint8_t* lo, int inside)
+                         __attribute__((always_inline)) {
+        int x = 0;
+        for (; x + kStep <= inside; x += kStep) {
             Bytes hb, mb, lb;
             std::memcpy(&hb, hi + x, kStep);
             std::memcpy(&mb, mid + x, kStep);
@@ -167,12 +171,12 @@ inline __attribute__((always_inline)) void NarrowPlanes(const AddTarget& t, cons
             Narrow(h, m, l, d);
             std::memcpy(out + x, &d, sizeof d);
         }
-        for (; x < end; ++x) {
+        for (; x < inside; ++x) {
             unsigned d;
             Narrow(static_cast<unsigned>(hi[x]), static_cast<unsigned>(mid[x]), static_cast<unsigned>(lo[x]), d);
             out[x] = static_cast<uint16_t>(d);
         }
-    }
+    });
 }
 
 // One vector of one plane: the source added, the field narrowed to `Bits`
