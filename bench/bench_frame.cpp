@@ -1,17 +1,23 @@
 // The demo's hot path on the stand-in: a whole frame (clear, advance the
 // scroll, one 22 x 22 additive sprite per lit particle, present headless
-// without capture) at the average load, and how the cost grows with the
-// number of sprites. Counters: frames/s and sprites/s (items/s).
+// without capture) at the average load on one and on two drawing threads,
+// how the cost grows with the number of sprites, and the rasteriser alone
+// (recording, and each build of the additive kernel).
+// Counters: frames/s and sprites/s (items/s).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/arrays.h"
 #include "core/runtime.h"
 #include "demo/scroller.h"
 #include "platform/api.h"
 #include "platform/faults.h"
+#include "platform/raster.h"
 #include "platform/standin.h"
 #include "platform/surface.h"
 #include "screen/color.h"
@@ -93,12 +99,30 @@ Demo& TheDemo() {
     return demo;
 }
 
+// Frames drawn by a device with `threads` drawing threads: a new device is
+// made for the run (the runtime makes one when it is marked as needed).
+void UseDrawingThreads(int threads) {
+    setenv("RINGSCROLLER_THREADS", std::to_string(threads).c_str(), 1);
+    sprites3D.deviceNeeded = 1;
+}
+
+void DrawLitParticles(long long& sprites) {
+    const Particle* p = scroller.particles;
+    for (int32_t i = 0; i < scroller.particleCount; ++i) {
+        if (p[i].brightness != 0.0f) {
+            DrawSprite3D(1, static_cast<int32_t>(p[i].x), static_cast<int32_t>(p[i].y), 255);
+            ++sprites;
+        }
+    }
+}
+
 void DemoFrame(benchmark::State& state, bool fast) {
     Demo& demo = TheDemo();
     if (!demo.ready) {
         state.SkipWithError("the runtime could not be set up");
         return;
     }
+    UseDrawingThreads(static_cast<int>(state.range(0)));
     standin::SetRasterFastPaths(fast);
     long long sprites = 0;
     for (auto _ : state) {
@@ -108,13 +132,7 @@ void DemoFrame(benchmark::State& state, bool fast) {
         Begin3D();
         ResizeSprite3D(1, 22, 22);
         SetSprite3DBlend(2, 7);
-        const Particle* p = scroller.particles;
-        for (int32_t i = 0; i < scroller.particleCount; ++i) {
-            if (p[i].brightness != 0.0f) {
-                DrawSprite3D(1, static_cast<int32_t>(p[i].x), static_cast<int32_t>(p[i].y), 255);
-                ++sprites;
-            }
-        }
+        DrawLitParticles(sprites);
         End3D();
     }
     standin::SetRasterFastPaths(true);
@@ -127,13 +145,14 @@ void DemoFrame(benchmark::State& state, bool fast) {
 void BM_DemoFrame(benchmark::State& state) { DemoFrame(state, true); }
 void BM_DemoFrameGeneralPath(benchmark::State& state) { DemoFrame(state, false); }
 
-// A frame with a fixed number of sprites at the ring's positions.
+// A frame with a fixed number of sprites at the ring's positions, on two threads.
 void BM_FrameWithSprites(benchmark::State& state) {
     Demo& demo = TheDemo();
     if (!demo.ready) {
         state.SkipWithError("the runtime could not be set up");
         return;
     }
+    UseDrawingThreads(2);
     const int64_t n = state.range(0);
     const Particle* p = scroller.particles;
     const int32_t count = scroller.particleCount;
@@ -154,8 +173,59 @@ void BM_FrameWithSprites(benchmark::State& state) {
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The rasteriser alone, on one thread, for the frame's lit particles:
+// recording the draws (`draw` false) or recording and drawing them with one
+// build of the additive kernel.
+void RasterFrame(benchmark::State& state, const char* kernel, bool draw) {
+    Demo& demo = TheDemo();
+    if (!demo.ready) {
+        state.SkipWithError("the runtime could not be set up");
+        return;
+    }
+    standin::Surface& target = *standin::SurfaceOf(screen.backBuffer);
+    const standin::Surface* texture = standin::SurfaceOf(SpriteSurface(sprites.spriteTable[1]));
+    standin::RasterState st{true, D3DBLEND_ONE, D3DBLEND_DESTALPHA, true};
+    st.alphaOp = D3DTOP_SELECTARG2;
+    std::vector<D3DTLVERTEX> quads;
+    for (int32_t i = 0; i < scroller.particleCount; ++i) {
+        const Particle& q = scroller.particles[i];
+        if (q.brightness == 0.0f) continue;
+        const float x = static_cast<float>(static_cast<int32_t>(q.x)), y = static_cast<float>(static_cast<int32_t>(q.y));
+        for (int c = 0; c < 4; ++c)
+            quads.push_back(D3DTLVERTEX{x + 22.0f * (c & 1), y + 22.0f * (c >> 1), 0, 1, 0xFFFFFFFF, 0,
+                                        static_cast<float>(c & 1), static_cast<float>(c >> 1)});
+    }
+    standin::SetRasterKernel(kernel);
+    standin::DrawQueue queue;
+    for (auto _ : state) {
+        std::fill(target.pixels.begin(), target.pixels.end(), BYTE{0});
+        for (size_t k = 0; k < quads.size(); k += 4) queue.Add(target, texture, st, &quads[k], 4);
+        if (draw) queue.Finish(nullptr);
+        else queue.Discard();
+    }
+    standin::SetRasterKernel(nullptr);
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(quads.size() / 4));
+}
+
+void BM_RasterRecordOnly(benchmark::State& state) { RasterFrame(state, nullptr, false); }
+
+// One benchmark for each build of the kernel this CPU runs.
+const bool kernelsRegistered = [] {
+    size_t count;
+    const standin::AddKernel* kernels = standin::AddKernels(count);
+    for (size_t i = 0; i < count; ++i) {
+        if (!kernels[i].runs()) continue;
+        const char* name = kernels[i].name;
+        benchmark::RegisterBenchmark((std::string("BM_RasterFrame/") + name).c_str(),
+                                     [name](benchmark::State& s) { RasterFrame(s, name, true); })
+            ->Unit(benchmark::kMicrosecond);
+    }
+    return true;
+}();
+
 }  // namespace
 
-BENCHMARK(BM_DemoFrame)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DemoFrameGeneralPath)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DemoFrame)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DemoFrameGeneralPath)->ArgName("threads")->Arg(2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FrameWithSprites)->Arg(0)->Arg(1000)->Arg(2500)->Arg(5000)->Arg(10880)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RasterRecordOnly)->Unit(benchmark::kMicrosecond);

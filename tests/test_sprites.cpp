@@ -1,9 +1,11 @@
 // Sprites: bitmap decoding on memory alone, the sprite table, loading files
 // into it on an open 640 x 480 x 16 screen, and 3D sprites.
+#include <functional>
 #include <iterator>
 
 #include "bitmap_files.h"
 #include "fixture.h"
+#include "screen/color.h"
 #include "sprites/bitmap.h"
 #include "sprites/sprite_load.h"
 
@@ -324,6 +326,76 @@ TEST_F(Sprite3DTest, EverySceneStartsWithClassicBlendingAndTheColourKeyOn) {
     PutSprite(1, 4, 0xFFFF);
     MakeSprite3D(1, 1);
     EXPECT_NE(DrawSprite3D(1, 0, 0, 255), D3D_OK);
+}
+
+// The device records draws and rasterises them later: whatever reaches the
+// pixels first (a lock, a device context, a fill, the end of the scene) must
+// find them drawn, and the program's own reads and writes keep their order.
+TEST_F(Sprite3DTest, RecordedDrawsAreDoneBeforeAnythingElseReachesThePixels) {
+    IDirectDrawSurface7* texture = PutSprite(1, 4, 0x07E0);  // green; the quad covers 8..12
+    ASSERT_EQ(MakeSprite3D(1, 1), 1);
+    // A pixel of a locked surface; the surface stays locked.
+    auto locked = [](IDirectDrawSurface7* s, int x, int y) -> uint16_t* {
+        DDSURFACEDESC2 d{};
+        d.dwSize = sizeof d;
+        if (s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr) != DD_OK) return nullptr;
+        return reinterpret_cast<uint16_t*>(static_cast<BYTE*>(d.lpSurface) + y * d.lPitch) + x;
+    };
+    const std::pair<const char*, std::function<DWORD()>> ways[] = {
+        {"Lock", [&] {
+             DWORD v = *locked(screen.backBuffer, 10, 10);
+             screen.backBuffer->Unlock(nullptr);
+             return v;
+         }},
+        {"GetDC", [&] {
+             HDC dc = nullptr;
+             screen.backBuffer->GetDC(&dc);
+             COLORREF c = GetPixel(dc, 10, 10);
+             screen.backBuffer->ReleaseDC(dc);
+             return c == standin::PixelToColor(Back().layout, 0x07E0) ? 0x07E0u : c;
+         }},
+        {"Blt elsewhere", [&] {
+             DDBLTFX fx{};
+             fx.dwSize = sizeof fx;
+             RECT r{100, 100, 110, 110};
+             screen.backBuffer->Blt(&r, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+             return Back().ReadRaw(10, 10);
+         }},
+        {"EndScene", [&] {
+             End3D();
+             return Back().ReadRaw(10, 10);
+         }},
+    };
+    for (const auto& way : ways) {
+        ClearScreen(0, 0, 0);
+        ASSERT_EQ(Begin3D(), 1);
+        SetSprite3DBlend(2, 7);
+        DrawSprite3D(1, 8, 8, 255);
+        EXPECT_EQ(way.second(), 0x07E0u) << way.first;
+        End3D();
+    }
+    // A texture turned blue between two draws: each shows what it was drawn with.
+    ClearScreen(0, 0, 0);
+    ASSERT_EQ(Begin3D(), 1);
+    SetSprite3DBlend(2, 7);
+    DrawSprite3D(1, 8, 8, 255);
+    uint16_t* texel = locked(texture, 0, 0);
+    ASSERT_NE(texel, nullptr);
+    const LONG pitch = standin::SurfaceOf(texture)->pitch / 2;
+    for (int i = 0; i < 16; ++i) texel[i / 4 * pitch + i % 4] = 0x001F;
+    texture->Unlock(nullptr);
+    DrawSprite3D(1, 30, 8, 255);
+    // While the program holds the target locked a draw is done at once,
+    // between its own writes.
+    uint16_t* p = locked(screen.backBuffer, 50, 10);
+    ASSERT_NE(p, nullptr);
+    *p = 0xF800;
+    DrawSprite3D(1, 48, 8, 255);
+    EXPECT_EQ(*p, 0xF81Fu);  // red and the blue texture
+    screen.backBuffer->Unlock(nullptr);
+    End3D();
+    EXPECT_EQ(Back().ReadRaw(10, 10), 0x07E0u);
+    EXPECT_EQ(Back().ReadRaw(32, 10), 0x001Fu);
 }
 
 TEST_F(Sprite3DTest, FailedDeviceSetUpIsTriedAgainOnTheNextBegin3D) {

@@ -4,6 +4,13 @@
 //
 // Like Direct3D, the device holds a reference on its render target and on
 // the texture set at stage 0, so neither can vanish under it while set.
+//
+// Like the software devices of the time, it records a scene's draws and
+// rasterises them when it must be done (EndScene, or before ddraw lets
+// anything else at a surface's pixels), in bands of rows on a few threads
+// of its own. The bytes are the same as drawing each at once.
+#include <cstring>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -31,17 +38,28 @@ HRESULT Failed(const char* call, HRESULT result) {
 
 class Device final : public IDirect3DDevice7 {
 public:
-    explicit Device(IDirectDrawSurface7* targetSurface) : target(targetSurface) {
+    explicit Device(IDirectDrawSurface7* targetSurface)
+        : target(targetSurface), workers(new standin::Workers(standin::DrawingThreads())) {
         target->AddRef();
         liveDevices.insert(this);
     }
     ~Device() override { liveDevices.erase(this); }
 
-    // Gives back the surfaces this device holds, then goes.
+    // Draws what is recorded, then gives back the surfaces this device
+    // holds (releasing them may ask the devices to finish) and goes.
     void Destroy() {
+        Finish();
+        workers.reset();
+        liveDevices.erase(this);
         if (texture) texture->Release();
         target->Release();
         delete this;
+    }
+
+    void Finish() { queue.Finish(workers.get()); }
+    void EndThreads() {
+        Finish();
+        workers->Stop();
     }
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -71,6 +89,7 @@ public:
         faults::Record("IDirect3DDevice7::EndScene");
         if (!inScene) return Failed("IDirect3DDevice7::EndScene", D3DERR_SCENE_NOT_IN_SCENE);
         inScene = false;
+        Finish();
         return D3D_OK;
     }
 
@@ -131,11 +150,24 @@ public:
         if (type != D3DPT_TRIANGLESTRIP || format != D3DFVF_TLVERTEX || !vertices || count > kMaxVertices)
             return Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_INVALIDCALL);
         const auto* v = static_cast<const D3DTLVERTEX*>(vertices);
-        lastDrawn.assign(v, v + count);
-        if (!inScene) return Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_SCENE_NOT_IN_SCENE);
-        if (targetSurface->lost) return Failed("IDirect3DDevice7::DrawPrimitive", DDERR_SURFACELOST);
-        standin::DrawTriangleStrip(*targetSurface, textureSurface, state, v, count);
-        return D3D_OK;
+        HRESULT result = D3D_OK;
+        if (!inScene) {
+            result = Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_SCENE_NOT_IN_SCENE);
+        } else if (targetSurface->lost) {
+            result = Failed("IDirect3DDevice7::DrawPrimitive", DDERR_SURFACELOST);
+        } else if (targetSurface->busy || (textureSurface && textureSurface->busy)) {
+            // The program is at these pixels itself (a lock or a device
+            // context): its reads and writes and this draw keep their order.
+            Finish();
+            standin::DrawTriangleStrip(*targetSurface, textureSurface, state, v, count);
+        } else {
+            queue.Add(*targetSurface, textureSurface, state, v, count);
+        }
+        // Copied last: the caller has only just written the vertices, in
+        // pieces, and wide reads of them right away would wait for those.
+        if (count == 4 && lastDrawn.size() == 4) std::memcpy(lastDrawn.data(), v, 4 * sizeof *v);
+        else lastDrawn.assign(v, v + count);
+        return result;
     }
 
 private:
@@ -146,6 +178,8 @@ private:
     standin::Surface* textureSurface = nullptr;
     standin::RasterState state;
     bool inScene = false;
+    std::unique_ptr<standin::Workers> workers;
+    standin::DrawQueue queue;
 };
 
 class Direct3D final : public IDirect3D7 {
@@ -192,6 +226,14 @@ IDirect3D7* CreateDirect3D(IDirectDraw7*) {
 }
 
 const std::vector<D3DTLVERTEX>& LastDrawnVertices() { return lastDrawn; }
+
+void FinishDrawing() {
+    for (Device* d : liveDevices) d->Finish();
+}
+
+void EndDrawingThreads() {
+    for (Device* d : liveDevices) d->EndThreads();
+}
 
 void ResetD3D() {
     std::vector<Device*> devices(liveDevices.begin(), liveDevices.end());

@@ -164,6 +164,8 @@ public:
     }
 
     bool Busy() const { return locked || dc != nullptr; }
+    // The device asks at every draw whether the program is at the pixels.
+    void NoteBusy() { surface.busy = Busy(); }
 
     ULONG refs = 1;
     Kind kind;
@@ -238,6 +240,7 @@ public:
 
 ULONG DDSurface::Drop() {
     if (--refs) return refs;
+    standin::FinishDrawing();
     if (dc) standin::DeleteSurfaceDC(dc);
     if (owner) {
         owner->surfaces.erase(this);
@@ -256,6 +259,7 @@ ULONG DDSurface::Drop() {
 }
 
 HRESULT DDSurface::Blt(LPRECT destRect, IDirectDrawSurface7* source, LPRECT, DWORD flags, LPDDBLTFX fx) {
+    standin::FinishDrawing();
     std::string call = Name("Blt");
     if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
     if (surface.lost) return Failed(call, DDERR_SURFACELOST);
@@ -268,13 +272,22 @@ HRESULT DDSurface::Blt(LPRECT destRect, IDirectDrawSurface7* source, LPRECT, DWO
     int bytes = surface.layout.BytesPerPixel();
     size_t span = static_cast<size_t>(r.right - r.left) * bytes;
     BYTE* first = surface.Row(r.top) + static_cast<size_t>(r.left) * bytes;
-    for (int x = r.left; x < r.right; ++x) surface.WriteRaw(x, r.top, value);
-    for (int y = r.top + 1; y < r.bottom; ++y) std::memcpy(surface.Row(y) + static_cast<size_t>(r.left) * bytes, first, span);
+    const BYTE low = static_cast<BYTE>(value);
+    bool sameBytes = true;  // black, white: the demo clears every frame
+    for (int i = 1; i < bytes; ++i) sameBytes = sameBytes && static_cast<BYTE>(value >> (8 * i)) == low;
+    if (sameBytes) {
+        for (int y = r.top; y < r.bottom; ++y) std::memset(surface.Row(y) + static_cast<size_t>(r.left) * bytes, low, span);
+    } else {
+        for (int x = r.left; x < r.right; ++x) surface.WriteRaw(x, r.top, value);
+        for (int y = r.top + 1; y < r.bottom; ++y)
+            std::memcpy(surface.Row(y) + static_cast<size_t>(r.left) * bytes, first, span);
+    }
     surface.Touch();
     return DD_OK;
 }
 
 HRESULT DDSurface::Flip(IDirectDrawSurface7* target, DWORD) {
+    standin::FinishDrawing();
     if (faults::Hit("IDirectDrawSurface7::Flip")) return Failed("IDirectDrawSurface7::Flip (scheduled)", DDERR_GENERIC);
     if (kind != Kind::primary || !attached) return Failed("IDirectDrawSurface7::Flip", DDERR_NOTFLIPPABLE);
     if (target && target != static_cast<IDirectDrawSurface7*>(attached))
@@ -301,6 +314,7 @@ HRESULT DDSurface::GetAttachedSurface(LPDDSCAPS2 caps, IDirectDrawSurface7** att
 }
 
 HRESULT DDSurface::GetDC(HDC* dcOut) {
+    standin::FinishDrawing();
     std::string call = Name("GetDC");
     if (!dcOut) return Failed(call, DDERR_INVALIDPARAMS);
     *dcOut = nullptr;
@@ -309,6 +323,7 @@ HRESULT DDSurface::GetDC(HDC* dcOut) {
     if (dc) return Failed(call, DDERR_DCALREADYCREATED);
     if (locked) return Failed(call, DDERR_SURFACEBUSY);
     dc = standin::CreateSurfaceDC(&surface);
+    NoteBusy();
     surface.Touch();
     *dcOut = dc;
     return DD_OK;
@@ -319,6 +334,7 @@ HRESULT DDSurface::ReleaseDC(HDC dcIn) {
     if (!dc || dcIn != dc) return Failed(Name("ReleaseDC"), DDERR_NODC);
     standin::DeleteSurfaceDC(dc);
     dc = nullptr;
+    NoteBusy();
     surface.Touch();
     return DD_OK;
 }
@@ -331,6 +347,7 @@ HRESULT DDSurface::GetSurfaceDesc(LPDDSURFACEDESC2 description) {
 }
 
 HRESULT DDSurface::Lock(LPRECT rect, LPDDSURFACEDESC2 description, DWORD, HANDLE) {
+    standin::FinishDrawing();
     std::string call = Name("Lock");
     if (!description || description->dwSize != sizeof(DDSURFACEDESC2)) return Failed(call, DDERR_INVALIDPARAMS);
     if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
@@ -342,6 +359,7 @@ HRESULT DDSurface::Lock(LPRECT rect, LPDDSURFACEDESC2 description, DWORD, HANDLE
     description->dwFlags |= DDSD_LPSURFACE;
     description->lpSurface = surface.Row(r.top) + static_cast<size_t>(r.left) * surface.layout.BytesPerPixel();
     locked = true;
+    NoteBusy();
     surface.Touch();
     return DD_OK;
 }
@@ -350,11 +368,13 @@ HRESULT DDSurface::Unlock(LPRECT) {
     faults::Record(Name("Unlock"));
     if (!locked) return Failed(Name("Unlock"), DDERR_NOTLOCKED);
     locked = false;
+    NoteBusy();
     surface.Touch();
     return DD_OK;
 }
 
 HRESULT DDSurface::Restore() {
+    standin::FinishDrawing();
     std::string call = Name("Restore");
     if (faults::Hit(call)) return Failed(call + " (scheduled)", DDERR_GENERIC);
     // Video memory comes back only while the program has the display.
@@ -366,6 +386,7 @@ HRESULT DDSurface::Restore() {
 }
 
 HRESULT DDSurface::SetColorKey(DWORD flags, LPDDCOLORKEY key) {
+    standin::FinishDrawing();
     faults::Record(Name("SetColorKey"));
     if (!(flags & DDCKEY_SRCBLT)) return Failed(Name("SetColorKey"), DDERR_UNSUPPORTED);
     if (!key) {
@@ -429,6 +450,7 @@ HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD, 
 }
 
 HRESULT DirectDraw::RestoreAllSurfaces() {
+    standin::FinishDrawing();
     faults::Record("IDirectDraw7::RestoreAllSurfaces");
     if (exclusive && !standin::HostInForeground())
         return Failed("IDirectDraw7::RestoreAllSurfaces", DDERR_NOEXCLUSIVEMODE);

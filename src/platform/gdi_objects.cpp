@@ -84,16 +84,29 @@ DWORD ApplyRop2(int rop, DWORD pen, DWORD dest) {
     return result;
 }
 
+// A pixel value written with the context's raster operation.
+void PlotValue(const DeviceContext& dc, Surface& s, int x, int y, DWORD pen) {
+    if (dc.rop2 == R2_COPYPEN) {
+        s.WriteRaw(x, y, pen);
+        return;
+    }
+    DWORD bits = ColorBits(s.layout);
+    DWORD dest = s.ReadRaw(x, y);
+    s.WriteRaw(x, y, (ApplyRop2(dc.rop2, pen, dest) & bits) | (dest & ~bits));
+}
+
 void FillSpan(DeviceContext& dc, int x0, int y0, int x1, int y1, COLORREF color) {
-    // Inclusive bounds, clipped to the surface once rather than per pixel.
+    // Inclusive bounds, clipped to the surface once rather than per pixel;
+    // the colour converted once too (the screen is filled at start-up).
     Surface* s = dc.surface;
     if (!s) return;
     x0 = std::max(x0, 0);
     y0 = std::max(y0, 0);
     x1 = std::min(x1, s->width - 1);
     y1 = std::min(y1, s->height - 1);
+    const DWORD pen = ColorToPixel(s->layout, color);
     for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) PlotPixel(dc, x, y, color);
+        for (int x = x0; x <= x1; ++x) PlotValue(dc, *s, x, y, pen);
 }
 
 }  // namespace
@@ -131,15 +144,7 @@ GdiObject* ObjectOf(HGDIOBJ handle) {
 void PlotPixel(DeviceContext& dc, int x, int y, COLORREF color) {
     Surface* s = dc.surface;
     if (!s || x < 0 || y < 0 || x >= s->width || y >= s->height) return;
-    if (dc.rop2 == R2_COPYPEN) {
-        s->WriteRaw(x, y, ColorToPixel(s->layout, color));
-        return;
-    }
-    DWORD bits = ColorBits(s->layout);
-    DWORD dest = s->ReadRaw(x, y);
-    DWORD pen = ColorToPixel(s->layout, color);
-    DWORD out = (ApplyRop2(dc.rop2, pen, dest) & bits) | (dest & ~bits);
-    s->WriteRaw(x, y, out);
+    PlotValue(dc, *s, x, y, ColorToPixel(s->layout, color));
 }
 
 void ResetGdi() {

@@ -279,6 +279,8 @@ void TrapExit(bool on) { trapExit = on; }
 void WINAPI ExitProcess(UINT exitCode) {
     faults::Record("ExitProcess");
     if (trapExit) throw faults::ProcessExit{exitCode};
+    // No drawing thread may be left waiting while the process goes.
+    standin::EndDrawingThreads();
     standin::host::Shutdown();
     std::fflush(nullptr);
     std::exit(static_cast<int>(exitCode));

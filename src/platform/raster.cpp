@@ -8,6 +8,7 @@
 #include "platform/standin.h"
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -274,11 +275,17 @@ struct Edge {
 inline int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 
-struct DrawContext {
-    Surface& target;
-    Format format;
+// What a draw other than the additive kernel's reads besides its geometry.
+struct Setup {
+    Format format;  // the target's
     TextureView texture;
-    const RasterState& state;
+    RasterState state;
+};
+
+// Rows top .. bottom - 1 of the target: a band, or all of it.
+struct Rows {
+    Surface& target;
+    int top, bottom;
 };
 
 inline int Interpolate(const int64_t w[3], int64_t area, int c0, int c1, int c2) {
@@ -286,34 +293,35 @@ inline int Interpolate(const int64_t w[3], int64_t area, int c0, int c1, int c2)
     return static_cast<int>((2 * num + area) / (2 * area));
 }
 
-void ShadePixel(DrawContext& dc, int x, int y, const int64_t w[3], int64_t area, const D3DTLVERTEX* const v[3]) {
+void ShadePixel(Surface& target, const Setup& su, int x, int y, const int64_t w[3], int64_t area,
+                const D3DTLVERTEX* const v[3]) {
     Rgba c[3];
     for (int i = 0; i < 3; ++i) c[i] = ColorOf(v[i]->color);
     Rgba diffuse{Interpolate(w, area, c[0].r, c[1].r, c[2].r), Interpolate(w, area, c[0].g, c[1].g, c[2].g),
                  Interpolate(w, area, c[0].b, c[1].b, c[2].b), Interpolate(w, area, c[0].a, c[1].a, c[2].a)};
     int tx = 0, ty = 0;
-    if (dc.texture.surface) {
+    if (su.texture.surface) {
         double a = static_cast<double>(area);
         double u = (w[0] * static_cast<double>(v[0]->tu) + w[1] * static_cast<double>(v[1]->tu) +
                     w[2] * static_cast<double>(v[2]->tu)) / a;
         double t = (w[0] * static_cast<double>(v[0]->tv) + w[1] * static_cast<double>(v[1]->tv) +
                     w[2] * static_cast<double>(v[2]->tv)) / a;
-        tx = TexelIndex(u, dc.texture.surface->width);
-        ty = TexelIndex(t, dc.texture.surface->height);
+        tx = TexelIndex(u, su.texture.surface->width);
+        ty = TexelIndex(t, su.texture.surface->height);
     }
     Rgba source;
-    if (!Sample(dc.texture, dc.state, tx, ty, diffuse, source)) return;
-    BYTE* p = dc.target.Row(y) + static_cast<size_t>(x) * dc.format.bytes;
-    WritePixel(p, dc.format.bytes, Shade(dc.format, dc.state, source, ReadPixel(p, dc.format.bytes)));
+    if (!Sample(su.texture, su.state, tx, ty, diffuse, source)) return;
+    BYTE* p = target.Row(y) + static_cast<size_t>(x) * su.format.bytes;
+    WritePixel(p, su.format.bytes, Shade(su.format, su.state, source, ReadPixel(p, su.format.bytes)));
 }
 
-void DrawTriangle(DrawContext& dc, const Point& a, const Point& b, const Point& c) {
+void DrawTriangle(const Rows& rows, const Setup& su, const Point& a, const Point& b, const Point& c) {
     int64_t area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
     if (area <= 0) return;  // counter-clockwise (culled by default) or degenerate
     int64_t x0 = std::max<int64_t>(0, CeilDiv(std::min({a.x, b.x, c.x}), kOne));
-    int64_t x1 = std::min<int64_t>(dc.target.width - 1, FloorDiv(std::max({a.x, b.x, c.x}), kOne));
-    int64_t y0 = std::max<int64_t>(0, CeilDiv(std::min({a.y, b.y, c.y}), kOne));
-    int64_t y1 = std::min<int64_t>(dc.target.height - 1, FloorDiv(std::max({a.y, b.y, c.y}), kOne));
+    int64_t x1 = std::min<int64_t>(rows.target.width - 1, FloorDiv(std::max({a.x, b.x, c.x}), kOne));
+    int64_t y0 = std::max<int64_t>(rows.top, CeilDiv(std::min({a.y, b.y, c.y}), kOne));
+    int64_t y1 = std::min<int64_t>(rows.bottom - 1, FloorDiv(std::max({a.y, b.y, c.y}), kOne));
     if (x0 > x1 || y0 > y1) return;
     // The weight of each vertex is the edge function of the opposite edge.
     const Edge edges[3] = {Edge(b, c), Edge(c, a), Edge(a, b)};
@@ -326,9 +334,33 @@ void DrawTriangle(DrawContext& dc, const Point& a, const Point& b, const Point& 
                 w[i] = edges[i].At(x * kOne, y * kOne);
                 inside = edges[i].Inside(w[i]);
             }
-            if (inside) ShadePixel(dc, static_cast<int>(x), static_cast<int>(y), w, area, v);
+            if (inside) ShadePixel(rows.target, su, static_cast<int>(x), static_cast<int>(y), w, area, v);
         }
     }
+}
+
+void DrawStrip(const Rows& rows, const Setup& su, const D3DTLVERTEX* vertices, size_t count) {
+    for (size_t k = 0; k + 2 < count; ++k) {
+        // Odd triangles of a strip are turned round so that all keep the
+        // winding of the first.
+        size_t i0 = (k & 1) ? k + 1 : k, i1 = (k & 1) ? k : k + 1, i2 = k + 2;
+        Point a, b, c;
+        if (!Snap(vertices[i0], a) || !Snap(vertices[i1], b) || !Snap(vertices[i2], c)) continue;
+        DrawTriangle(rows, su, a, b, c);
+    }
+}
+
+// The rows a strip can reach, inside the target.
+void RowsOf(const Surface& target, const D3DTLVERTEX* v, size_t count, int& top, int& bottom) {
+    float lo = v[0].sy, hi = v[0].sy;
+    for (size_t i = 1; i < count; ++i) {
+        lo = std::min(lo, v[i].sy);
+        hi = std::max(hi, v[i].sy);
+    }
+    // Vertices beyond the snapping range are skipped when drawn: any row may do.
+    if (!(lo >= -kMaxCoordinate && hi <= kMaxCoordinate)) lo = 0, hi = static_cast<float>(target.height);
+    top = static_cast<int>(std::max(0.0f, std::floor(lo)));
+    bottom = static_cast<int>(std::min(static_cast<float>(target.height), std::floor(hi) + 1.0f));
 }
 
 // ---------------------------------------------------------------------------
@@ -339,7 +371,9 @@ struct Rect {
     D3DCOLOR color;
 };
 
-bool IsWhole(float f) { return std::fabs(f) <= kMaxCoordinate && f == std::floor(f); }
+// Without floor(): every sprite is asked this four times, and baseline
+// x86-64 has no instruction for floor.
+bool IsWhole(float f) { return std::fabs(f) <= kMaxCoordinate && f == static_cast<float>(static_cast<int32_t>(f)); }
 
 // A strip the sprites draw: top-left, top-right, bottom-left, bottom-right,
 // integer corners, the whole texture once, one colour.
@@ -357,7 +391,8 @@ bool AsRect(const D3DTLVERTEX* v, size_t count, Rect& r) {
 }
 
 // The texture stretched to one rectangle size, with the stage-0 colour
-// already applied; kept while the texture's id and version are unchanged.
+// already applied. Never changed once made: draws waiting for a flush keep
+// the ones they use.
 struct Stretch {
     unsigned textureId = 0, textureVersion = 0;
     bool keyed = false;
@@ -368,36 +403,20 @@ struct Stretch {
     unsigned long lastUse = 0;
     std::vector<Rgba> source;
     std::vector<BYTE> dropped;  // 1 where the colour key removes the texel
-    // Additive kernel input: red, green, blue planes of `stride` values a row,
-    // 0 where dropped (adding 0 leaves a pixel as it was) and past the width.
-    int stride = 0;
-    std::vector<uint16_t> planes;
+    // The additive kernel's input: red, green, blue planes a row, 0 where
+    // dropped (adding 0 leaves a pixel as it was) and in the padding.
+    std::vector<uint8_t> planes;
+    AddSource add;
 };
 
 constexpr size_t kStretchCacheSize = 8;
-constexpr int kWidestVector = 32;
-std::vector<Stretch> stretchCache;
+std::vector<std::shared_ptr<Stretch>> stretchCache;
 unsigned long useClock = 0;
 
-const Stretch& StretchFor(const TextureView& t, const RasterState& st, int width, int height, D3DCOLOR color) {
+std::shared_ptr<Stretch> MakeStretch(const TextureView& t, const RasterState& st, int width, int height,
+                                     D3DCOLOR color, const DWORD ops[6]) {
     const Surface& s = *t.surface;
-    const DWORD ops[6] = {st.colorOp, st.colorArg1, st.colorArg2, st.alphaOp, st.alphaArg1, st.alphaArg2};
-    ++useClock;
-    for (Stretch& e : stretchCache) {
-        if (e.textureId == s.id && e.textureVersion == s.version && e.keyed == t.keyed && e.key == t.key &&
-            e.width == width && e.height == height && e.color == color && std::equal(ops, ops + 6, e.ops)) {
-            e.lastUse = useClock;
-            return e;
-        }
-    }
-    Stretch* e;
-    if (stretchCache.size() < kStretchCacheSize) {
-        stretchCache.emplace_back();
-        e = &stretchCache.back();
-    } else {
-        e = &*std::min_element(stretchCache.begin(), stretchCache.end(),
-                               [](const Stretch& a, const Stretch& b) { return a.lastUse < b.lastUse; });
-    }
+    auto e = std::make_shared<Stretch>();
     e->textureId = s.id;
     e->textureVersion = s.version;
     e->keyed = t.keyed;
@@ -406,18 +425,20 @@ const Stretch& StretchFor(const TextureView& t, const RasterState& st, int width
     e->height = height;
     e->color = color;
     std::copy(ops, ops + 6, e->ops);
-    e->lastUse = useClock;
     e->source.assign(static_cast<size_t>(width) * height, Rgba{});
     e->dropped.assign(static_cast<size_t>(width) * height, 0);
-    e->stride = width + kWidestVector;
-    e->planes.assign(static_cast<size_t>(e->stride) * height * 3, 0);
+    const int stride = kAddPadding + width + kAddPadding;
+    e->planes.assign(static_cast<size_t>(stride) * (3 * height + 1), 0);
     Rgba diffuse = ColorOf(color);
+    AddSource& lit = e->add;
+    lit.litLeft = width;
+    lit.litTop = height;
     for (int j = 0; j < height; ++j) {
         // Pixel j samples at v = j / height: texel floor(j * texHeight / height).
         int ty = static_cast<int>(static_cast<int64_t>(j) * s.height / height);
-        uint16_t* red = &e->planes[(static_cast<size_t>(j) * 3 + 0) * e->stride];
-        uint16_t* green = red + e->stride;
-        uint16_t* blue = green + e->stride;
+        uint8_t* red = &e->planes[(static_cast<size_t>(j) * 3) * stride + kAddPadding];
+        uint8_t* green = red + stride;
+        uint8_t* blue = green + stride;
         for (int i = 0; i < width; ++i) {
             int tx = static_cast<int>(static_cast<int64_t>(i) * s.width / width);
             size_t k = static_cast<size_t>(j) * width + i;
@@ -427,192 +448,377 @@ const Stretch& StretchFor(const TextureView& t, const RasterState& st, int width
                 continue;
             }
             e->source[k] = c;
-            red[i] = static_cast<uint16_t>(c.r);
-            green[i] = static_cast<uint16_t>(c.g);
-            blue[i] = static_cast<uint16_t>(c.b);
+            red[i] = static_cast<uint8_t>(c.r);
+            green[i] = static_cast<uint8_t>(c.g);
+            blue[i] = static_cast<uint8_t>(c.b);
+            if (c.r | c.g | c.b) {
+                lit.litLeft = std::min(lit.litLeft, i);
+                lit.litRight = std::max(lit.litRight, i + 1);
+                lit.litTop = std::min(lit.litTop, j);
+                lit.litBottom = j + 1;
+            }
         }
     }
-    return *e;
+    if (lit.litRight == 0) lit.litLeft = lit.litTop = 0;
+    lit.width = width;
+    lit.height = height;
+    lit.stride = stride;
+    lit.red = e->planes.data() + kAddPadding;
+    return e;
 }
 
-// What the additive kernel needs: which source plane feeds the high, middle
-// and low field of a 16-bit target, and the middle field's width.
-struct AddJob {
-    BYTE* row;        // first target row, at the first column drawn
-    LONG pitch;
-    int rows, columns;
-    int room;         // pixels from the first column to the target's right edge
-    const uint16_t* plane[3];  // high, middle, low field sources, first row, first column
-    int planeStride;  // values from one source row to the next (3 planes a row)
-};
-
-template <int L, int MidBits>
-inline __attribute__((always_inline)) void AddVector(uint16_t* dst, const uint16_t* hi, const uint16_t* mid,
-                                                    const uint16_t* lo) {
-    typedef uint16_t V __attribute__((vector_size(2 * L)));
-    constexpr int kMidMax = (1 << MidBits) - 1;
-    constexpr int kHiShift = 5 + MidBits;
-    V d, sh, sm, sl;
-    std::memcpy(&d, dst, sizeof d);
-    std::memcpy(&sh, hi, sizeof sh);
-    std::memcpy(&sm, mid, sizeof sm);
-    std::memcpy(&sl, lo, sizeof sl);
-    // min(255, s + widen(field)) narrowed again equals
-    // min(fieldMax, field + ((s + replicated low bits) >> (8 - bits))).
-    V h = (d >> kHiShift) & 31;
-    V m = (d >> 5) & kMidMax;
-    V l = d & 31;
-    h = h + ((sh + (h >> 2)) >> 3);
-    m = m + ((sm + (m >> (2 * MidBits - 8))) >> (8 - MidBits));
-    l = l + ((sl + (l >> 2)) >> 3);
-    h = h > 31 ? V{} + 31 : h;
-    m = m > kMidMax ? V{} + kMidMax : m;
-    l = l > 31 ? V{} + 31 : l;
-    V out = (h << kHiShift) | (m << 5) | l;
-    std::memcpy(dst, &out, sizeof out);
-}
-
-template <int MidBits>
-inline int AddScalar(int d, int sh, int sm, int sl) {
-    constexpr int kMidMax = (1 << MidBits) - 1;
-    constexpr int kHiShift = 5 + MidBits;
-    int h = (d >> kHiShift) & 31, m = (d >> 5) & kMidMax, l = d & 31;
-    h = std::min(31, h + ((sh + (h >> 2)) >> 3));
-    m = std::min(kMidMax, m + ((sm + (m >> (2 * MidBits - 8))) >> (8 - MidBits)));
-    l = std::min(31, l + ((sl + (l >> 2)) >> 3));
-    return (h << kHiShift) | (m << 5) | l;
-}
-
-// Vectors may run past the rectangle's right edge while they stay inside
-// the target row: the source there is 0 and the pixels keep their value.
-template <int L, int MidBits>
-inline __attribute__((always_inline)) void AddRows(const AddJob& job) {
-    for (int y = 0; y < job.rows; ++y) {
-        uint16_t* dst = reinterpret_cast<uint16_t*>(job.row + static_cast<size_t>(y) * job.pitch);
-        size_t off = static_cast<size_t>(y) * job.planeStride;
-        const uint16_t* hi = job.plane[0] + off;
-        const uint16_t* mid = job.plane[1] + off;
-        const uint16_t* lo = job.plane[2] + off;
-        int i = 0;
-        if (L > 8)
-            for (; i < job.columns && i + L <= job.room; i += L) AddVector<L, MidBits>(dst + i, hi + i, mid + i, lo + i);
-        for (; i < job.columns && i + 8 <= job.room; i += 8) AddVector<8, MidBits>(dst + i, hi + i, mid + i, lo + i);
-        for (; i < job.columns; ++i) {
-            uint16_t d;
-            std::memcpy(&d, dst + i, 2);
-            d = static_cast<uint16_t>(AddScalar<MidBits>(d, hi[i], mid[i], lo[i]));
-            std::memcpy(dst + i, &d, 2);
+std::shared_ptr<const Stretch> StretchFor(const TextureView& t, const RasterState& st, int width, int height,
+                                          D3DCOLOR color) {
+    const Surface& s = *t.surface;
+    const DWORD ops[6] = {st.colorOp, st.colorArg1, st.colorArg2, st.alphaOp, st.alphaArg1, st.alphaArg2};
+    ++useClock;
+    for (const std::shared_ptr<Stretch>& e : stretchCache) {
+        if (e->textureId == s.id && e->textureVersion == s.version && e->keyed == t.keyed && e->key == t.key &&
+            e->width == width && e->height == height && e->color == color && std::equal(ops, ops + 6, e->ops)) {
+            e->lastUse = useClock;
+            return e;
         }
     }
-}
-
-template <int MidBits>
-void AddRowsBase(const AddJob& job) { AddRows<8, MidBits>(job); }
-
-#if defined(__x86_64__) || defined(__i386__)
-template <int MidBits>
-__attribute__((target("avx2"))) void AddRowsAvx2(const AddJob& job) { AddRows<16, MidBits>(job); }
-template <int MidBits>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void AddRowsAvx512(const AddJob& job) {
-    AddRows<32, MidBits>(job);
-}
-#endif
-
-using AddKernel = void (*)(const AddJob&);
-
-AddKernel PickAddKernel() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) return AddRowsAvx512<6>;
-    if (__builtin_cpu_supports("avx2")) return AddRowsAvx2<6>;
-#endif
-    return AddRowsBase<6>;
+    std::shared_ptr<Stretch> made = MakeStretch(t, st, width, height, color, ops);
+    made->lastUse = useClock;
+    if (stretchCache.size() < kStretchCacheSize) {
+        stretchCache.push_back(made);
+    } else {
+        *std::min_element(stretchCache.begin(), stretchCache.end(),
+                          [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; }) = made;
+    }
+    return made;
 }
 
 // The additive kernel's case: a 16-bit target of 5-6-5 fields (red high or
 // low), blending source * 1 + destination * 1 with saturation.
-bool AdditiveTarget(const Format& f, const RasterState& st, int& hiChannel) {
+bool AdditiveTarget(const Format& f, const RasterState& st, bool& redHigh) {
     if (f.bytes != 2 || f.grey || !st.alphaBlend || st.srcBlend != D3DBLEND_ONE) return false;
     // The target has no alpha channel, so DESTALPHA is 1 as well.
     if (st.destBlend != D3DBLEND_ONE && st.destBlend != D3DBLEND_DESTALPHA) return false;
     // 5-6-5 only: a 5-5-5 pixel has a spare bit that a written pixel clears
-    // but an untouched one keeps, which the kernel's padding lanes cannot tell.
+    // but an untouched one keeps, and the kernel narrows every pixel of the
+    // part of a band it widened.
     const Field& g = f.field[1];
     if (g.shift != 5 || g.bits != 6) return false;
-    int hiShift = 5 + g.bits;
     const Field& r = f.field[0];
     const Field& b = f.field[2];
     if (r.bits != 5 || b.bits != 5) return false;
-    if (r.shift == hiShift && b.shift == 0) hiChannel = 0;
-    else if (b.shift == hiShift && r.shift == 0) hiChannel = 2;
+    if (r.shift == 11 && b.shift == 0) redHigh = true;
+    else if (b.shift == 11 && r.shift == 0) redHigh = false;
     else return false;
     return true;
 }
 
-bool DrawRect(Surface& target, const TextureView& t, const RasterState& st, const Rect& r) {
-    // Huge rectangles are left to the general path rather than cached.
-    if (!t.surface || static_cast<int64_t>(r.x1 - r.x0) * (r.y1 - r.y0) > (int64_t(1) << 20)) return false;
-    int cx0 = std::max(r.x0, 0), cx1 = std::min(r.x1, target.width);
-    int cy0 = std::max(r.y0, 0), cy1 = std::min(r.y1, target.height);
-    if (cx0 >= cx1 || cy0 >= cy1) return true;  // entirely outside: nothing to write
-    int width = r.x1 - r.x0, height = r.y1 - r.y0;
-    const Stretch& s = StretchFor(t, st, width, height, r.color);
-    const Format f = FormatOf(target.layout);
-    int hiChannel = 0;
-    if (AdditiveTarget(f, st, hiChannel)) {
-        static const AddKernel kernel = PickAddKernel();
-        size_t first = static_cast<size_t>(cy0 - r.y0) * 3 * s.stride + (cx0 - r.x0);
-        const uint16_t* red = s.planes.data() + first;
-        const uint16_t* green = red + s.stride;
-        const uint16_t* blue = green + s.stride;
-        AddJob job{target.Row(cy0) + static_cast<size_t>(cx0) * 2, target.pitch, cy1 - cy0, cx1 - cx0,
-                   target.width - cx0, {hiChannel == 0 ? red : blue, green, hiChannel == 0 ? blue : red},
-                   3 * s.stride};
-        kernel(job);
-        return true;
-    }
+void DrawRectRows(const Rows& rows, const Setup& su, const Stretch& s, const Rect& r) {
+    const Format& f = su.format;
+    int cx0 = std::max(r.x0, 0), cx1 = std::min(r.x1, rows.target.width);
+    int cy0 = std::max(r.y0, rows.top), cy1 = std::min(r.y1, rows.bottom);
     for (int y = cy0; y < cy1; ++y) {
-        BYTE* row = target.Row(y);
-        size_t k = static_cast<size_t>(y - r.y0) * width + (cx0 - r.x0);
+        BYTE* row = rows.target.Row(y);
+        size_t k = static_cast<size_t>(y - r.y0) * s.width + (cx0 - r.x0);
         for (int x = cx0; x < cx1; ++x, ++k) {
             if (s.dropped[k]) continue;
             BYTE* p = row + static_cast<size_t>(x) * f.bytes;
-            WritePixel(p, f.bytes, Shade(f, st, s.source[k], ReadPixel(p, f.bytes)));
+            WritePixel(p, f.bytes, Shade(f, su.state, s.source[k], ReadPixel(p, f.bytes)));
         }
     }
-    return true;
 }
+
+// ---------------------------------------------------------------------------
+// Recording and the bands
+
+const AddKernel* forcedKernel = nullptr;
+
+const AddKernel& Kernel() { return forcedKernel ? *forcedKernel : FastestAddKernel(); }
+
+// How a draw is rasterised, decided when it is recorded; the next draw with
+// the same state, texture, size and colour takes the same way.
+struct Plan {
+    enum class Way { none, add, rect, triangles } way = Way::none;
+    // What the decision read.
+    RasterState state;
+    const Surface* texture = nullptr;
+    unsigned textureId = 0, textureVersion = 0;
+    bool hasKey = false;
+    DWORD keyLow = 0;
+    unsigned targetId = 0;  // a surface's layout never changes under one id
+    int width = 0, height = 0;
+    D3DCOLOR color = 0;
+    // What it decided.
+    std::shared_ptr<const Stretch> stretch;
+    bool redHigh = false;
+    uint32_t setup = 0;
+
+    bool Fits(const Surface& target, const Surface* tex, const RasterState& st, const Rect& r) const {
+        return (way == Way::add || way == Way::rect) && r.x1 - r.x0 == width && r.y1 - r.y0 == height &&
+               r.color == color && Unchanged(target, tex, st);
+    }
+    bool Unchanged(const Surface& target, const Surface* tex, const RasterState& st) const {
+        return tex == texture && tex->id == textureId && tex->version == textureVersion &&
+               tex->hasColorKey == hasKey && tex->colorKeyLow == keyLow && target.id == targetId && st == state;
+    }
+
+    // AsRect and Fits at once for a strip that must be this plan's
+    // rectangle at another place to pass (every sprite of the demo comes
+    // through here). Texture coordinates are compared a corner at a time as
+    // bit patterns: a -0.0 among them is left to AsRect.
+    bool Moved(const D3DTLVERTEX* v, size_t count, Rect& r) const {
+        static constexpr uint64_t kOne = 0x3F800000, kCorners[4] = {0, kOne, kOne << 32, kOne << 32 | kOne};
+        if (count != 4) return false;
+        for (int i = 0; i < 4; ++i) {
+            uint64_t uv;
+            std::memcpy(&uv, &v[i].tu, 8);
+            if (uv != kCorners[i] || v[i].color != color) return false;
+        }
+        const float x0 = v[0].sx, y0 = v[0].sy, x1 = x0 + static_cast<float>(width), y1 = y0 + static_cast<float>(height);
+        if (v[1].sx != x1 || v[2].sx != x0 || v[3].sx != x1 || v[1].sy != y0 || v[2].sy != y1 || v[3].sy != y1)
+            return false;
+        if (!IsWhole(x0) || !IsWhole(y0) || !IsWhole(x1) || !IsWhole(y1)) return false;
+        r = Rect{static_cast<int>(x0), static_cast<int>(y0), 0, 0, color};
+        r.x1 = r.x0 + width;
+        r.y1 = r.y0 + height;
+        return true;
+    }
+};
+
+struct Other {
+    Plan::Way way;
+    uint32_t setup;
+    const Stretch* stretch;  // rect
+    Rect rect;               // rect
+    uint32_t first, count;   // triangles: vertices
+};
+
+// Consecutive draws of one kind: the additive ones go to the kernel together.
+struct Run {
+    bool add;
+    size_t first, count;
+};
 
 }  // namespace
 
-void DrawTriangleStrip(Surface& target, const Surface* texture, const RasterState& state,
-                       const D3DTLVERTEX* vertices, size_t count) {
-    if (!vertices || count < 3 || target.width <= 0 || target.height <= 0 || target.pixels.empty()) return;
-    target.Touch();
-    TextureView t = ViewOf(texture, state);
-    Rect rect;
-    if (fastPaths && AsRect(vertices, count, rect) && DrawRect(target, t, state, rect)) {
-        ++fastDraws;
+struct DrawQueue::Recorded {
+    Surface* target = nullptr;
+    std::vector<AddDraw> adds;
+    std::vector<Other> others;
+    std::vector<Run> runs;
+    std::vector<Setup> setups;
+    std::vector<D3DTLVERTEX> vertices;
+    std::vector<std::shared_ptr<const Stretch>> held;  // what the draws read, kept until they are drawn
+    std::vector<int64_t> load;  // per row, the change in work from the row before: bands share it out
+    Plan plan;
+    bool redHigh = false;  // the target's red field is its high one (the kernel's draws only)
+    const AddKernel* kernel = nullptr;
+    std::vector<int> bands;  // band i: rows bands[i] .. bands[i + 1] - 1
+    std::vector<AddWork> work;  // the kernel's, one a band
+
+    uint32_t AddSetup(const Surface& t, const TextureView& view, const RasterState& st) {
+        setups.push_back(Setup{FormatOf(t.layout), view, st});
+        return static_cast<uint32_t>(setups.size() - 1);
+    }
+    // Counts the draw just recorded into its run and its rows' work.
+    void Push(bool add, int top, int bottom, int64_t weight) {
+        if (runs.empty() || runs.back().add != add) runs.push_back(Run{add, (add ? adds.size() : others.size()) - 1, 0});
+        ++runs.back().count;
+        if (top >= bottom) return;
+        load[top] += weight;
+        load[bottom] -= weight;
+    }
+    void AddAny(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* v,
+                size_t count);
+    void Decide(const Surface* texture, const RasterState& st, const Rect& r);
+    void DrawBand(int band);
+    void Finish(Workers* workers);
+    void Discard();
+};
+
+// A fresh plan for a rectangle: the kernel's, the rectangle path's, or the
+// general path when the rectangle is too big to stretch.
+void DrawQueue::Recorded::Decide(const Surface* texture, const RasterState& st, const Rect& r) {
+    // Draws recorded with the old plan may still read its stretched copy.
+    if (plan.stretch && !runs.empty()) held.push_back(plan.stretch);
+    Plan p;
+    p.state = st;
+    p.texture = texture;
+    p.width = r.x1 - r.x0;
+    p.height = r.y1 - r.y0;
+    p.color = r.color;
+    p.targetId = target->id;
+    TextureView view = ViewOf(texture, st);
+    plan = p;
+    if (!view.surface || static_cast<int64_t>(p.width) * p.height > (int64_t(1) << 20)) {
+        plan.way = Plan::Way::triangles;
         return;
     }
-    DrawContext dc{target, FormatOf(target.layout), t, state};
-    for (size_t k = 0; k + 2 < count; ++k) {
-        // Odd triangles of a strip are turned round so that all keep the
-        // winding of the first.
-        size_t i0 = (k & 1) ? k + 1 : k, i1 = (k & 1) ? k : k + 1, i2 = k + 2;
-        Point a, b, c;
-        if (!Snap(vertices[i0], a) || !Snap(vertices[i1], b) || !Snap(vertices[i2], c)) continue;
-        DrawTriangle(dc, a, b, c);
+    plan.textureId = texture->id;
+    plan.textureVersion = texture->version;
+    plan.hasKey = texture->hasColorKey;
+    plan.keyLow = texture->colorKeyLow;
+    plan.stretch = StretchFor(view, st, p.width, p.height, r.color);
+    if (AdditiveTarget(FormatOf(target->layout), st, plan.redHigh)) {
+        plan.way = Plan::Way::add;
+        redHigh = plan.redHigh;
+    } else {
+        plan.way = Plan::Way::rect;
+        plan.setup = AddSetup(*target, view, st);
     }
+}
+
+void DrawQueue::Recorded::DrawBand(int band) {
+    const int top = bands[band], bottom = bands[band + 1];
+    Rows rows{*target, top, bottom};
+    const AddTarget at{target->pixels.data(), target->pitch, target->width, top, bottom, redHigh};
+    for (const Run& run : runs) {
+        if (run.add) {
+            kernel->add(at, &adds[run.first], run.count, work[band]);
+            continue;
+        }
+        for (size_t i = run.first; i < run.first + run.count; ++i) {
+            const Other& o = others[i];
+            if (o.way == Plan::Way::rect) DrawRectRows(rows, setups[o.setup], *o.stretch, o.rect);
+            else DrawStrip(rows, setups[o.setup], &vertices[o.first], o.count);
+        }
+    }
+}
+
+DrawQueue::DrawQueue() : recorded(new Recorded) {}
+DrawQueue::~DrawQueue() = default;
+
+bool DrawQueue::Empty() const { return recorded->runs.empty(); }
+
+void DrawQueue::Add(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* vertices,
+                    size_t count) {
+    Recorded& q = *recorded;
+    Rect r;
+    // The demo's every draw: the plan of the draw before, moved.
+    if (q.plan.way == Plan::Way::add && &target == q.target && fastPaths && vertices && q.plan.Moved(vertices, count, r) &&
+        q.plan.Unchanged(target, texture, state)) {
+        target.Touch();
+        ++fastDraws;
+        // Field by field: built whole on the stack, it would be stored in
+        // pieces and read back in one, which stalls.
+        const AddSource& source = q.plan.stretch->add;
+        AddDraw& d = q.adds.emplace_back();
+        d.source = &source;
+        d.x = r.x0;
+        d.y = r.y0;
+        d.top = r.y0 + source.litTop;
+        d.bottom = r.y0 + source.litBottom;
+        q.Push(true, std::max(r.y0, 0), std::min(r.y1, target.height),
+               std::max(0, std::min(r.x1, target.width) - std::max(r.x0, 0)) + 16);
+        return;
+    }
+    q.AddAny(target, texture, state, vertices, count);
+}
+
+__attribute__((noinline)) void DrawQueue::Recorded::AddAny(Surface& t, const Surface* texture,
+                                                          const RasterState& state, const D3DTLVERTEX* v,
+                                                          size_t count) {
+    if (!v || count < 3 || t.width <= 0 || t.height <= 0 || t.pixels.empty()) return;
+    if (target != &t) {
+        Finish(nullptr);
+        target = &t;
+        plan = Plan{};
+        load.assign(t.height + 1, 0);
+    }
+    t.Touch();
+    Rect r;
+    if (fastPaths && AsRect(v, count, r)) {
+        if (!plan.Fits(t, texture, state, r)) Decide(texture, state, r);
+        if (plan.way != Plan::Way::triangles) {
+            ++fastDraws;
+            const int top = std::max(r.y0, 0), bottom = std::min(r.y1, t.height);
+            const int64_t weight = std::max(0, std::min(r.x1, t.width) - std::max(r.x0, 0)) + 16;
+            if (plan.way == Plan::Way::add) {
+                const AddSource& source = plan.stretch->add;
+                adds.push_back(AddDraw{&source, r.x0, r.y0, r.y0 + source.litTop, r.y0 + source.litBottom});
+                Push(true, top, bottom, weight);
+            } else {
+                others.push_back(Other{Plan::Way::rect, plan.setup, plan.stretch.get(), r, 0, 0});
+                Push(false, top, bottom, weight * 4);
+            }
+            return;
+        }
+    }
+    others.push_back(Other{Plan::Way::triangles, AddSetup(t, ViewOf(texture, state), state), nullptr, Rect{},
+                           static_cast<uint32_t>(vertices.size()), static_cast<uint32_t>(count)});
+    vertices.insert(vertices.end(), v, v + count);
+    int top, bottom;
+    RowsOf(t, v, count, top, bottom);
+    Push(false, top, bottom, static_cast<int64_t>(t.width) * 8);
+}
+
+void DrawQueue::Finish(Workers* workers) { recorded->Finish(workers); }
+void DrawQueue::Discard() { recorded->Discard(); }
+
+void DrawQueue::Recorded::Finish(Workers* workers) {
+    if (runs.empty()) return;
+    kernel = &Kernel();
+    const int threads = workers ? workers->Threads() : 1;
+    // More bands than threads, of about equal work, so that a thread the
+    // system is slow to wake leaves its share to the others.
+    const int wanted = threads > 1 ? threads * 3 : 1;
+    bands.assign(1, 0);
+    if (wanted > 1) {
+        int64_t level = 0, total = 0;
+        for (int y = 0; y < target->height; ++y) total += (level += load[y]);
+        int64_t done = 0;
+        level = 0;
+        for (int y = 0; y < target->height; ++y) {
+            done += (level += load[y]);
+            if (done * wanted >= total * static_cast<int64_t>(bands.size()) && static_cast<int>(bands.size()) < wanted)
+                bands.push_back(y + 1);
+        }
+    }
+    if (bands.back() != target->height) bands.push_back(target->height);
+    const int count = static_cast<int>(bands.size()) - 1;
+    if (work.size() < static_cast<size_t>(count)) work.resize(count);
+    if (workers && count > 1) {
+        workers->Run(
+            count, [](void* context, int i) { static_cast<Recorded*>(context)->DrawBand(i); }, this);
+    } else {
+        bands.assign({0, target->height});
+        DrawBand(0);
+    }
+    Discard();
+}
+
+void DrawQueue::Recorded::Discard() {
+    adds.clear();
+    others.clear();
+    runs.clear();
+    setups.clear();
+    vertices.clear();
+    held.clear();
+    std::fill(load.begin(), load.end(), 0);
+    // Setups are gone: a rectangle plan that names one must be made again.
+    if (plan.way == Plan::Way::rect) plan = Plan{};
+}
+
+void DrawTriangleStrip(Surface& target, const Surface* texture, const RasterState& state,
+                       const D3DTLVERTEX* vertices, size_t count) {
+    DrawQueue queue;
+    queue.Add(target, texture, state, vertices, count);
+    queue.Finish(nullptr);
 }
 
 void SetRasterFastPaths(bool on) { fastPaths = on; }
 bool RasterFastPaths() { return fastPaths; }
 unsigned long RasterFastDraws() { return fastDraws; }
 
+void SetRasterKernel(const char* name) {
+    forcedKernel = nullptr;
+    size_t count;
+    const AddKernel* kernels = AddKernels(count);
+    for (size_t i = 0; name && i < count; ++i)
+        if (std::strcmp(kernels[i].name, name) == 0 && kernels[i].runs()) forcedKernel = &kernels[i];
+}
+
 void ResetRaster() {
     fastPaths = true;
     fastDraws = 0;
+    forcedKernel = nullptr;
     stretchCache.clear();
     useClock = 0;
 }

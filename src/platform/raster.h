@@ -17,9 +17,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "platform/d3d.h"
+#include "platform/raster_add.h"
 #include "platform/surface.h"
+#include "platform/workers.h"
 
 namespace standin {
 
@@ -35,6 +38,11 @@ struct RasterState {
     DWORD alphaOp = D3DTOP_SELECTARG1;
     DWORD alphaArg1 = D3DTA_TEXTURE;
     DWORD alphaArg2 = D3DTA_CURRENT;
+    bool operator==(const RasterState& o) const {
+        return alphaBlend == o.alphaBlend && srcBlend == o.srcBlend && destBlend == o.destBlend &&
+               colorKey == o.colorKey && colorOp == o.colorOp && colorArg1 == o.colorArg1 && colorArg2 == o.colorArg2 &&
+               alphaOp == o.alphaOp && alphaArg1 == o.alphaArg1 && alphaArg2 == o.alphaArg2;
+    }
 };
 
 // Draws `count` vertices as a triangle strip into `target`, sampling
@@ -43,8 +51,36 @@ struct RasterState {
 void DrawTriangleStrip(Surface& target, const Surface* texture, const RasterState& state,
                        const D3DTLVERTEX* vertices, size_t count);
 
-// The fast-path switch and counter are declared in standin.h.
-// Forgets every cached stretched texture and the counters.
+// Draws into one target recorded now and rasterised later, as a device does
+// between the points where it must be done. The pixels come out exactly as
+// DrawTriangleStrip would have made them one by one, provided that until
+// Finish nothing else reads or writes the target and no texture recorded
+// changes or goes.
+class DrawQueue {
+public:
+    DrawQueue();
+    ~DrawQueue();
+    DrawQueue(const DrawQueue&) = delete;
+    DrawQueue& operator=(const DrawQueue&) = delete;
+
+    // Records a draw, taking DrawTriangleStrip's arguments.
+    void Add(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* vertices,
+             size_t count);
+    bool Empty() const;
+    // Rasterises everything recorded, in bands of rows shared out among
+    // `workers` (null: on the calling thread), each band's draws in the order
+    // they were recorded; then forgets them.
+    void Finish(Workers* workers);
+    // Forgets what was recorded without drawing it.
+    void Discard();
+
+private:
+    struct Recorded;
+    std::unique_ptr<Recorded> recorded;
+};
+
+// The fast-path switch, counter and kernel choice are declared in standin.h.
+// Forgets every cached stretched texture, the counters and the choice.
 void ResetRaster();
 
 }  // namespace standin

@@ -67,6 +67,16 @@ void SetRasterFastPaths(bool on);
 bool RasterFastPaths();
 unsigned long RasterFastDraws();
 const std::vector<D3DTLVERTEX>& LastDrawnVertices();
+// The additive kernel's build by name (see raster_add.h), when this CPU runs
+// it; null or any other name: the fastest one.
+void SetRasterKernel(const char* name);
+
+// Every device draws what it has recorded: ddraw calls this before a
+// surface's pixels are read or written, a texture's colour key changes or a
+// surface goes (Lock, GetDC, Blt, Flip, Restore, SetColorKey, the last Release).
+void FinishDrawing();
+// Ends the devices' drawing threads (ExitProcess: nothing may run on).
+void EndDrawingThreads();
 
 // Test overrides set through faults.h, read by the modules they affect.
 bool DisplayMasksOverride(int bitsPerPixel, DWORD& red, DWORD& green, DWORD& blue);

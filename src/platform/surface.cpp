@@ -53,6 +53,7 @@ void InitSurface(Surface& s, int width, int height, const PixelLayout& layout, D
     s.pixels.assign(static_cast<size_t>(s.pitch) * height, 0);
     s.caps = caps;
     s.lost = false;
+    s.busy = false;
     s.hasColorKey = false;
     s.colorKeyLow = s.colorKeyHigh = 0;
     s.id = nextSurfaceId++;

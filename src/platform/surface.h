@@ -25,6 +25,7 @@ struct Surface {
     std::vector<BYTE> pixels;   // height * pitch bytes
     DWORD caps = 0;             // DDSCAPS_* the surface was made with
     bool lost = false;          // contents gone until RestoreAllSurfaces
+    bool busy = false;          // locked or lent to a device context: the program is at the pixels
     bool hasColorKey = false;   // source colour key set with SetColorKey
     DWORD colorKeyLow = 0, colorKeyHigh = 0;
     unsigned id = 0;            // unique for the life of the process
