@@ -1,5 +1,6 @@
 // The runtime core: start-up and its fatal failures, shutdown, array blocks,
 // string variables and temporaries, and the float conversion.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -77,6 +78,11 @@ TEST_F(CoreTest, ArrayBlocksHoldNPlusOneZeroedElementsAndRefuseWhatDoesNotFit) {
     EXPECT_TRUE(block && block->count == 0) << "a dimension of size 0 is an array of one element";
     EXPECT_EQ(AllocArray(4, 0x20000000), nullptr);
     EXPECT_EQ(AllocArray(4, -5), nullptr);
+    int32_t ones[17];
+    std::fill(ones, ones + 17, 1);
+    EXPECT_NE(AllocArrayN(1, 16, ones), nullptr) << "up to 16 dimensions";
+    std::fill(ones, ones + 17, 1);
+    EXPECT_EQ(AllocArrayN(1, 17, ones), nullptr);
     int32_t huge[2] = {0x10000, 0x10000};
     EXPECT_EQ(AllocArrayN(4, 2, huge), nullptr);
     EXPECT_EQ(huge[0], 0x10000) << "a refused table is left as it was";

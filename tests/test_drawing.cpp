@@ -131,7 +131,9 @@ TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
         faults::SetDisplayDpi(dpi);
         faults::StartRecording();
         auto* f = static_cast<standin::FontObject*>(standin::ObjectOf(LoadFontFace(1, "Arial Black", 22)));
-        ASSERT_TRUE(f && f->height == height && f->weight == FW_NORMAL && !f->italic) << dpi;
+        ASSERT_TRUE(f && f->height == height && f->weight == FW_NORMAL && !f->italic && !f->underline && !f->strikeOut)
+            << dpi;
+        EXPECT_TRUE(f->width == 0 && f->escapement == 0 && f->orientation == 0) << "natural width, upright";
         EXPECT_EQ(faults::RecordedMatching({"CreateDCA", "DeleteDC", "CreateFontA"}),
                   (Calls{"CreateDCA DISPLAY", "DeleteDC", "CreateFontA Arial Black"}));
     }
@@ -152,8 +154,15 @@ TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
     HFONT* table = fonts.fontTable;
     faults::Fail("HeapReAlloc", 1);
     for (int n : {40, -3, INT32_MAX}) EXPECT_EQ(LoadFontFace(n, "Arial", 10), nullptr) << n;
-    for (int n : {-1, 22, INT32_MIN}) EXPECT_EQ(FontHandle(n), nullptr) << n;
+    for (int n : {-1, 22, INT32_MIN}) {
+        FreeFontFace(n);
+        EXPECT_EQ(FontHandle(n), nullptr) << n;
+    }
     EXPECT_TRUE(fonts.fontTable == table && fonts.fontCapacity == 22);
+    faults::Fail("HeapAlloc", 1);
+    InitFonts();
+    FreeFontFace(0);
+    EXPECT_TRUE(!fonts.fontTable && !FontHandle(0) && !LoadFontFace(0, "Arial", 10)) << "no table: no slots";
 }
 
 // GDI text: placed at the current position, which it moves along the line;

@@ -233,7 +233,16 @@ TEST(RasterFastPath, BitIdenticalToTheGeneralPathForEveryKernelAndThreadCount) {
             const int sw = k % 2 ? pick(1, 40) : evenW, sh = k % 2 ? pick(1, 40) : evenH;
             const float x = pick(-sw - 2, w + 2), y = pick(-sh - 2, h + 2);
             draws.push_back({st, Quad(x, y, x + sw, y + sh, color)});
-            if (pick(0, 9) == 0) draws.back().quad[3].color ^= 0x00102030;  // Gouraud: the general path for both
+            if (pick(0, 9) == 0) {  // Gouraud, or a corner off the rectangle: the general path for both
+                D3DTLVERTEX& corner = draws.back().quad[pick(0, 3)];
+                switch (pick(0, 4)) {
+                    case 0: corner.color ^= 0x00102030; break;
+                    case 1: corner.tu += 0.5f; break;
+                    case 2: corner.tv += 0.5f; break;
+                    case 3: corner.sx += 1.0f; break;
+                    default: corner.sy += 0.5f; break;
+                }
+            }
             additive += layout.bitsPerPixel == 16 && kind == 0 && st.alphaBlend;
         }
         // Draws 0-5, the texture changed (a device finishes its draws first,

@@ -22,12 +22,14 @@ TEST_F(SoundTest, OpensOnceInPriorityModeAndClosesBufferThenDeviceThenLibrary) {
     faults::StartRecording();
     EXPECT_NE(OpenSound(), 0);
     EXPECT_NE(OpenSound(), 0);
+    EXPECT_TRUE(faults::AudioDeviceOpen());
     EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound"}),
               (Calls{"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound::SetCooperativeLevel 2",
                      "IDirectSound::CreateSoundBuffer"}))
         << "the second open keeps the one device";
     EXPECT_EQ(Closing(), (Calls{"IDirectSoundBuffer::Release", "IDirectSound::Release", "FreeLibrary DSOUND.DLL"}));
     EXPECT_TRUE(!sound.primaryBuffer && !sound.directSound && !sound.soundLibrary);
+    EXPECT_FALSE(faults::AudioDeviceOpen()) << "the last object released gives the host's device back";
     EXPECT_TRUE(Closing().empty()) << "closed is closed";
 }
 
@@ -46,7 +48,7 @@ TEST_F(SoundTest, CloseGivesBackWhatEachFailedOpenLeft) {
         EXPECT_EQ(OpenSound(), 0);
         EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA"}).size(), fail && fail == std::string("CreateWindowExA") ? 0u : 1u);
         EXPECT_EQ(Closing(), close);
-        EXPECT_TRUE(!sound.primaryBuffer && !sound.directSound && !sound.soundLibrary);
+        EXPECT_TRUE(!sound.primaryBuffer && !sound.directSound && !sound.soundLibrary && !faults::AudioDeviceOpen());
     }
 }
 

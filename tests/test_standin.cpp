@@ -1,8 +1,13 @@
 // The stand-in where the runtime's failure paths lean on it behaving as
 // Windows does: lost surfaces and the focus, a lent device context blocking
-// the surface, the message queue, painting, and a window that is closed.
+// the surface, the message queue, painting, and a window that is closed;
+// and the host's conversion of what it shows and saves.
+#include <array>
+#include <random>
+
 #include "fixture.h"
 #include "platform/host/host.h"
+#include "platform/host/pixels.h"
 #include "screen/color.h"
 #include "screen/present.h"
 #include "screen/window.h"
@@ -90,3 +95,44 @@ TEST_F(StandinTest, AClosedWindowIsDestroyedAndTheKeyboardStillSeesEscape) {
 }
 
 }  // namespace
+
+// The window and the captures show the primary through the converter's
+// tables: every pixel of every display layout, the row ends included, must
+// come out as the one-pixel unpacking gives it, also after a change of layout.
+TEST(HostPixels, EveryLayoutConvertsAsOnePixelAtATime) {
+    const standin::PixelLayout layouts[] = {{16, 0xF800, 0x07E0, 0x001F},
+                                            {15, 0x7C00, 0x03E0, 0x001F},
+                                            {24, 0xFF0000, 0x00FF00, 0x0000FF},
+                                            {32, 0x0000FF, 0x00FF00, 0xFF0000},
+                                            {16, 0xF800, 0x07E0, 0x001F}};
+    std::mt19937 rng(5);
+    standin::host::PixelConverter converter;
+    for (const standin::PixelLayout& layout : layouts) {
+        standin::Surface s;
+        standin::InitSurface(s, 37, 3, layout, 0);
+        for (BYTE& b : s.pixels) b = static_cast<BYTE>(rng());
+        std::vector<BYTE> rgb, rgba;
+        converter.ToRgb(s, rgb);
+        converter.ToRgba(s, rgba);
+        ASSERT_TRUE(rgb.size() == 37u * 3 * 3 && rgba.size() == 37u * 3 * 4);
+        for (int i = 0; i < 37 * 3; ++i) {
+            BYTE want[3];
+            standin::PixelToRgb8(layout, s.ReadRaw(i % 37, i / 37), want);
+            for (int k = 0; k < 3; ++k) {
+                ASSERT_EQ(rgb[i * 3 + k], want[k]) << layout.bitsPerPixel << " bits, pixel " << i;
+                ASSERT_EQ(rgba[i * 4 + k], want[k]) << layout.bitsPerPixel << " bits, pixel " << i;
+            }
+            ASSERT_EQ(rgba[i * 4 + 3], 255) << "opaque";
+        }
+    }
+    // The unpacking itself spreads each field over the whole 0..255 range.
+    const std::pair<DWORD, std::array<BYTE, 3>> known[] = {{0xFFFF, {255, 255, 255}}, {0x0821, {8, 4, 8}}};
+    for (const auto& [pixel, want] : known) {
+        BYTE got[3];
+        standin::PixelToRgb8(layouts[0], pixel, got);
+        EXPECT_TRUE(got[0] == want[0] && got[1] == want[1] && got[2] == want[2]) << std::hex << pixel;
+    }
+    BYTE got[3];
+    standin::PixelToRgb8(layouts[3], 0x00563412, got);
+    EXPECT_TRUE(got[0] == 0x12 && got[1] == 0x34 && got[2] == 0x56);
+}

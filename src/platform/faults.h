@@ -67,4 +67,8 @@ void SetDisplayDpi(int dpi);
 // test says, the real host is asked (headless runs have none).
 void SetAudioDevice(bool present);
 
+// Whether the host's audio device is open: DirectSound holds it from the
+// first device object until the last of its objects is released.
+bool AudioDeviceOpen();
+
 }  // namespace faults

@@ -40,6 +40,8 @@ struct FontObject : GdiObject {
     FontObject() : GdiObject(GdiKind::font) {}
     ~FontObject() override;
     int height = 0;  // as given to CreateFontA: negative = character height
+    // Kept as asked for; the stand-in draws every face at its own width, upright.
+    int width = 0, escapement = 0, orientation = 0;
     int weight = FW_NORMAL;
     bool italic = false, underline = false, strikeOut = false;
     DWORD quality = DEFAULT_QUALITY;

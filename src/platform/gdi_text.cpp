@@ -111,6 +111,9 @@ HFONT WINAPI CreateFontA(int height, int width, int escapement, int orientation,
     if (faults::Hit("CreateFontA " + name)) return nullptr;
     auto* font = new FontObject();
     font->height = height;
+    font->width = width;
+    font->escapement = escapement;
+    font->orientation = orientation;
     font->weight = weight <= 0 ? FW_NORMAL : std::min(weight, 1000);
     font->italic = italic != 0;
     font->underline = underline != 0;

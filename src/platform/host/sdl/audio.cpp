@@ -30,6 +30,8 @@ namespace faults {
 
 void SetAudioDevice(bool present) { audioOverride = present ? Override::present : Override::absent; }
 
+bool AudioDeviceOpen() { return scriptedOpen || device != 0; }
+
 }  // namespace faults
 
 namespace standin::host {
