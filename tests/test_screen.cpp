@@ -125,8 +125,8 @@ TEST_F(ScreenTest, OpenGivesABlackActiveFlipChainOnAShownDisabledWindow) {
     ASSERT_EQ(screen.primary->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx), DD_OK);
     BlankSurfaces();
     for (standin::Surface* s : {&Back(), &Front()})
-        for (int y : {0, 199})
-            for (int x : {0, 319}) ASSERT_EQ(s->ReadRaw(x, y), 0u) << x << "," << y;
+        for (int y : {0, 1, 100, 198, 199})
+            for (int x : {0, 1, 160, 318, 319}) ASSERT_EQ(s->ReadRaw(x, y), 0u) << x << "," << y;
     faults::StartRecording();
     EXPECT_EQ(OpenScreen(40000, 480, 16, " "), 0);
     EXPECT_EQ(CountRecorded("MoveWindow 0 0 -25536 480"), 1) << "passed on sign-extended";

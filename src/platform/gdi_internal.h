@@ -29,8 +29,7 @@ struct BrushObject : GdiObject {
 
 struct PenObject : GdiObject {
     PenObject() : GdiObject(GdiKind::pen) {}
-    int style = PS_SOLID;
-    int width = 0;
+    int style = PS_SOLID;  // any width is drawn one pixel wide
     COLORREF color = 0;
 };
 
@@ -67,9 +66,5 @@ HDC CreateSurfaceDC(Surface* surface);
 void DeleteSurfaceDC(HDC dc);
 DeviceContext* DcOf(HDC dc);
 GdiObject* ObjectOf(HGDIOBJ object);
-
-// Writes one pixel of a colour through the context's raster operation,
-// clipped to the surface.
-void PlotPixel(DeviceContext& dc, int x, int y, COLORREF color);
 
 }  // namespace standin

@@ -66,35 +66,8 @@ GdiObject* Stock(int index) {
     return stockObjects[index];
 }
 
-// The bits of a pixel that carry colour; raster operations touch only these.
-DWORD ColorBits(const PixelLayout& layout) {
-    if (layout.bitsPerPixel == 8) return 0xFF;
-    return layout.redMask | layout.greenMask | layout.blueMask;
-}
-
-// A binary raster operation: R2_* codes 1..16 are the 16 boolean functions
-// of pen (P) and destination (D); bit (2P + D) of code - 1 is the result.
-DWORD ApplyRop2(int rop, DWORD pen, DWORD dest) {
-    unsigned table = static_cast<unsigned>(rop - 1) & 15u;
-    DWORD result = 0;
-    if (table & 1u) result |= ~pen & ~dest;
-    if (table & 2u) result |= ~pen & dest;
-    if (table & 4u) result |= pen & ~dest;
-    if (table & 8u) result |= pen & dest;
-    return result;
-}
-
-// A pixel value written with the context's raster operation.
-void PlotValue(const DeviceContext& dc, Surface& s, int x, int y, DWORD pen) {
-    if (dc.rop2 == R2_COPYPEN) {
-        s.WriteRaw(x, y, pen);
-        return;
-    }
-    DWORD bits = ColorBits(s.layout);
-    DWORD dest = s.ReadRaw(x, y);
-    s.WriteRaw(x, y, (ApplyRop2(dc.rop2, pen, dest) & bits) | (dest & ~bits));
-}
-
+// Fills and outlines are drawn as R2_COPYPEN with one-pixel pens: the runtime
+// fills whole surfaces in fresh contexts and draws nothing else with them.
 void FillSpan(DeviceContext& dc, int x0, int y0, int x1, int y1, COLORREF color) {
     // Inclusive bounds, clipped to the surface once rather than per pixel;
     // the colour converted once too (the screen is filled at start-up).
@@ -106,7 +79,7 @@ void FillSpan(DeviceContext& dc, int x0, int y0, int x1, int y1, COLORREF color)
     y1 = std::min(y1, s->height - 1);
     const DWORD pen = ColorToPixel(s->layout, color);
     for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) PlotValue(dc, *s, x, y, pen);
+        for (int x = x0; x <= x1; ++x) s->WriteRaw(x, y, pen);
 }
 
 }  // namespace
@@ -139,12 +112,6 @@ DeviceContext* DcOf(HDC handle) {
 GdiObject* ObjectOf(HGDIOBJ handle) {
     auto* object = static_cast<GdiObject*>(handle);
     return LiveObjects().count(object) ? object : nullptr;
-}
-
-void PlotPixel(DeviceContext& dc, int x, int y, COLORREF color) {
-    Surface* s = dc.surface;
-    if (!s || x < 0 || y < 0 || x >= s->width || y >= s->height) return;
-    PlotValue(dc, *s, x, y, ColorToPixel(s->layout, color));
 }
 
 void ResetGdi() {
@@ -213,12 +180,11 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
     return reinterpret_cast<HBRUSH>(static_cast<GdiObject*>(b));
 }
 
-HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
+HPEN WINAPI CreatePen(int style, int, COLORREF color) {
     if (faults::Hit("CreatePen")) return nullptr;
     if (style < PS_SOLID || style > 8) return nullptr;
     auto* p = new PenObject;
     p->style = style;
-    p->width = std::max(width, 0);
     p->color = color & 0x00FFFFFF;
     return reinterpret_cast<HPEN>(static_cast<GdiObject*>(p));
 }
@@ -239,17 +205,14 @@ BOOL WINAPI Rectangle(HDC dc, int left, int top, int right, int bottom) {
         if (fill) standin::FillSpan(*context, left, top, right - 2, bottom - 2, brush->color);
         return TRUE;
     }
-    // The outline's outer edge runs along left/top and one pixel inside
-    // right/bottom; a wider pen is centred on that edge.
-    int w = std::max(pen->width, 1);
-    int x0 = left - (w - 1) / 2, y0 = top - (w - 1) / 2;
-    int x1 = right - 1 + (w - 1) / 2, y1 = bottom - 1 + (w - 1) / 2;
-    if (fill) standin::FillSpan(*context, x0 + w, y0 + w, x1 - w, y1 - w, brush->color);
-    COLORREF c = pen->color;
-    standin::FillSpan(*context, x0, y0, x1, std::min(y0 + w - 1, y1), c);                       // top
-    standin::FillSpan(*context, x0, std::max(y1 - w + 1, y0 + w), x1, y1, c);                   // bottom
-    standin::FillSpan(*context, x0, y0 + w, std::min(x0 + w - 1, x1), y1 - w, c);               // left
-    standin::FillSpan(*context, std::max(x1 - w + 1, x0 + w), y0 + w, x1, y1 - w, c);           // right
+    // The outline runs along left/top and one pixel inside right/bottom.
+    const int x1 = right - 1, y1 = bottom - 1;
+    if (fill) standin::FillSpan(*context, left + 1, top + 1, x1 - 1, y1 - 1, brush->color);
+    const COLORREF c = pen->color;
+    standin::FillSpan(*context, left, top, x1, top, c);
+    standin::FillSpan(*context, left, y1, x1, y1, c);
+    standin::FillSpan(*context, left, top, left, y1, c);
+    standin::FillSpan(*context, x1, top, x1, y1, c);
     return TRUE;
 }
 
