@@ -67,6 +67,9 @@ count=$(find "$work/frames" -name 'frame-*.png' | wc -l)
 [ "$count" -eq $((frames / every)) ] || fail "$count frames captured, expected $((frames / every))"
 [ -f "$work/frames/frame-$(printf %06d $((frames - every + 1))).png" ] || fail "the last frame was not presented"
 
+# Headless is a machine without a sound card: the demo runs on without one.
+grep -q 'DirectSoundCreate failed' "$work/stderr" || fail "a headless run opened a sound device"
+
 # The glyphs, and so every frame, depend on the face drawn for "Arial Black".
 font=$(grep -o 'font "Arial Black".*' "$work/stderr")
 case "$font" in

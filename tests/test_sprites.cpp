@@ -41,6 +41,12 @@ TEST(BitmapDecoding, RefusesForeignCompressedTruncatedAndLyingFiles) {
     BitmapInfo info = Read(Make(5, -3, 8, [](int, int) { return 0u; }, 0, 1024));
     EXPECT_EQ(info.height, -3) << "top-down: passed on for the loader to refuse";
     EXPECT_EQ(info.available, 8u * 3) << "three 8-byte rows after the colour table";
+    // Sides up to 32767 pixels either way; one more is refused.
+    EXPECT_EQ(Read(Solid(32767, 1, 8, 0)).width, 32767);
+    EXPECT_EQ(Read(Make(1, -32767, 8, [](int, int) { return 0u; }, 0, 1024)).height, -32767);
+    EXPECT_EQ(Read(Solid(1, 32767, 8, 0)).height, 32767);
+    for (const Bytes& big : {Solid(32768, 1, 8, 0), Solid(1, 32768, 8, 0), Make(1, -32768, 8, [](int, int) { return 0u; }, 0, 1024)})
+        EXPECT_FALSE(ReadBitmapHeader(big.data(), big.size(), &info));
     for (size_t length = 0; length < good.size(); ++length)
         EXPECT_FALSE(ReadBitmapHeader(good.data(), length, &info)) << "length " << length;
     // Not "BM"; run-length and bit-field files; a pixel offset past the end;
