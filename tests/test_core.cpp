@@ -26,10 +26,11 @@ protected:
 };
 
 TEST_F(CoreTest, WithoutHeapOrWorkAreaTheProgramSaysSoAndExitsNonZero) {
-    for (auto [failure, said] : {std::pair{"HeapCreate", "heap"}, {"HeapAlloc", "work area"}}) {
+    struct Case { const char* failure; const char* said; int code; };
+    for (auto [failure, said, code] : {Case{"HeapCreate", "heap", 2}, Case{"HeapAlloc", "work area", 3}}) {
         faults::Fail(failure);
         testing::internal::CaptureStderr();
-        EXPECT_GT(StartFromNothing(), 0) << failure;
+        EXPECT_EQ(StartFromNothing(), code) << failure;
         EXPECT_NE(testing::internal::GetCapturedStderr().find(said), std::string::npos) << failure;
         faults::Heal(failure);
     }

@@ -36,6 +36,10 @@ TEST_F(WindowTest, OneHiddenWindowOfTheRegisteredClassAndARetryAfterFailure) {
     wc.cbSize = sizeof wc;
     ASSERT_TRUE(GetClassInfoExA(runtime.instance, "MultimediaBase Class", &wc));
     EXPECT_EQ(wc.lpfnWndProc, &MainWindowProc);
+    EXPECT_TRUE(wc.hInstance == runtime.instance && wc.hbrBackground == GetStockObject(BLACK_BRUSH));
+    EXPECT_TRUE(wc.style == 0 && wc.cbClsExtra == 0 && wc.cbWndExtra == 0 && !wc.hIcon && !wc.hIconSm && !wc.hCursor &&
+                !wc.lpszMenuName)
+        << "no menu, icons, cursor or extra bytes";
 }
 
 TEST_F(WindowTest, ActivationFollowsTheLowWordOfWParamEvenWhenSentFromWindowCalls) {

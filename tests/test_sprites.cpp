@@ -88,6 +88,9 @@ TEST(BitmapDecoding, RowsArePaddedToFourBytesAndTheFirstStoredRowIsTheBottom) {
     Bytes block(5 * 3 + 1, C);
     CopyBitmapToBlock(Read(indices), block.data());
     EXPECT_EQ(block, (Bytes{32, 33, 34, 35, 36, 16, 17, 18, 19, 20, 0, 1, 2, 3, 4, C})) << "raw blocks are unpadded";
+    Bytes line(3 + 1, C);
+    CopyBitmapToBlock(Read(Make(3, 1, 8, [](int, int x) { return 7u + x; })), line.data());
+    EXPECT_EQ(line, (Bytes{7, 8, 9, C})) << "a one-row file";
 }
 
 Bytes W(uint16_t value) { return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), C, C}; }
@@ -287,6 +290,16 @@ TEST_F(Sprite3DTest, MakeResizeAndDrawPlaceTheCornersWithTheAlphaInTheColour) {
     // Begin3D's classic blending: alpha 255 covers exactly (100, 50)..(121, 71); alpha 0 leaves no trace.
     const int points[][3] = {{100, 50, 0xFFFF}, {121, 71, 0xFFFF}, {122, 71, 0}, {121, 72, 0}, {99, 50, 0}, {200, 200, 0}};
     for (const auto& p : points) EXPECT_EQ(Back().ReadRaw(p[0], p[1]), static_cast<DWORD>(p[2])) << p[0] << "," << p[1];
+    // A black texel is the colour key: even classic blending at full alpha leaves the screen under it.
+    SpritePixels(3)->WriteRaw(0, 0, 0);
+    SpritePixels(3)->Touch();
+    ASSERT_EQ(SpriteSurface(Slot(3))->SetColorKey(DDCKEY_SRCBLT, &SpriteColorKey), DD_OK);
+    Back().WriteRaw(300, 300, 0x001F);
+    Back().Touch();
+    ASSERT_EQ(Begin3D(), 1);
+    DrawSprite3D(1, 300, 300, 255);
+    End3D();
+    EXPECT_TRUE(Back().ReadRaw(300, 300) == 0x001F && Back().ReadRaw(302, 302) == 0xFFFF);
 }
 
 TEST_F(Sprite3DTest, OnlyTextureSpritesMakeA3DSpriteAndEmptyOrOutOfRangeOnesDrawNothing) {
@@ -297,15 +310,16 @@ TEST_F(Sprite3DTest, OnlyTextureSpritesMakeA3DSpriteAndEmptyOrOutOfRangeOnesDraw
     ExpectCorners(sprites3D.sprite3DTable[2].vertices, 0, 0, 9, 0xFFFFFFFF);  // making 1 leaves 2 alone
     EXPECT_EQ(MakeSprite3D(1, 4), 0) << "mode 0: refused, and the old contents are gone";
     EXPECT_EQ(sprites3D.sprite3DTable[1].texture, nullptr);
-    const int refused[][2] = {{1, 6}, {1, -1}, {1, 100000}, {-1, 5}};
+    const int refused[][2] = {{1, 6}, {1, -1}, {1, 100000}, {-1, 5}, {INT32_MIN, 5}, {INT32_MAX, 5}, {INT32_MAX - 50, 5}};
     for (const auto& r : refused) EXPECT_EQ(MakeSprite3D(r[0], r[1]), 0) << r[0] << " from " << r[1];
     ASSERT_EQ(MakeSprite3D(50, 5), 1);
     EXPECT_EQ(sprites3D.sprite3DCapacity, 100);
     EXPECT_EQ(HeapSize(runtime.heap, 0, sprites3D.sprite3DTable), 101 * sizeof(Sprite3DRecord));
     ASSERT_EQ(Begin3D(), 1);
-    for (int n : {1, -1, 7000}) EXPECT_NE(DrawSprite3D(n, 10, 10, 255), D3D_OK) << n;
-    ResizeSprite3D(-1, 5, 5);
-    ResizeSprite3D(7000, 5, 5);
+    for (int n : {1, -1, 7000, INT32_MIN, INT32_MAX}) {
+        EXPECT_NE(DrawSprite3D(n, 10, 10, 255), D3D_OK) << n;
+        ResizeSprite3D(n, 5, 5);
+    }
     End3D();
     EXPECT_EQ(Back().ReadRaw(10, 10), 0u);
 }

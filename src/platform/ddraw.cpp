@@ -427,13 +427,15 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND hwnd, DWORD flags) {
     return DD_OK;
 }
 
-HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD, DWORD) {
+HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refreshRate, DWORD) {
     const std::string call = "IDirectDraw7::SetDisplayMode";
     if (faults::Hit(call + " " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(bpp)))
         return Failed(call + " (scheduled)", DDERR_GENERIC);
     if (!exclusive) return Failed(call, DDERR_NOEXCLUSIVEMODE);
     PixelLayout layout;
-    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide || !LayoutFor(static_cast<int>(bpp), layout))
+    // Every mode here runs at the host's 60 Hz; 0 asks for the default.
+    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide || !LayoutFor(static_cast<int>(bpp), layout) ||
+        (refreshRate != 0 && refreshRate != 60))
         return Failed(call + " " + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(bpp),
                       DDERR_INVALIDMODE);
     if (modeSet && modeWidth == static_cast<int>(width) && modeHeight == static_cast<int>(height) &&

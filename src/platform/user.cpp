@@ -21,10 +21,11 @@
 
 namespace {
 
+// A class is kept as registered, and given back whole: the fields the
+// stand-in has no use for (menus, icons, cursors, extra bytes) are still
+// what Windows would act on.
 struct WindowClass {
-    WNDPROC proc = nullptr;
-    HINSTANCE instance = nullptr;
-    HBRUSH background = nullptr;
+    WNDCLASSEXA info{};
 };
 
 struct Window {
@@ -163,11 +164,7 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
         standin::TraceFailure("RegisterClassExA " + name + " (already registered)", E_FAIL);
         return 0;
     }
-    WindowClass c;
-    c.proc = windowClass->lpfnWndProc;
-    c.instance = windowClass->hInstance;
-    c.background = windowClass->hbrBackground;
-    classes[name] = c;
+    classes[name].info = *windowClass;
     return static_cast<ATOM>(0xC000 + classes.size());
 }
 
@@ -175,9 +172,9 @@ BOOL WINAPI GetClassInfoExA(HINSTANCE, LPCSTR className, WNDCLASSEXA* info) {
     if (!className || !info) return FALSE;
     auto it = classes.find(className);
     if (it == classes.end()) return FALSE;
-    info->lpfnWndProc = it->second.proc;
-    info->hInstance = it->second.instance;
-    info->hbrBackground = it->second.background;
+    const UINT size = info->cbSize;
+    *info = it->second.info;
+    info->cbSize = size;
     info->lpszClassName = className;
     return TRUE;
 }
@@ -196,7 +193,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     nextHandle += 0x10;
     Window w;
     w.className = className;
-    w.proc = classes[className].proc;
+    w.proc = classes[className].info.lpfnWndProc;
     w.title = windowName ? windowName : "";
     w.style = style & ~WS_VISIBLE;
     w.x = x;
