@@ -290,9 +290,9 @@ TEST_F(BackBufferDrawingTest, ADrawingBegunAfterAFlipDraws) {
 }
 
 TEST_F(BackBufferDrawingTest, StringsFollowEachOtherAndANewDrawingStartsAtTheCorner) {
-    const Box one = WriteText({"I"}), two = WriteText({"I", "I"}), together = WriteText({"II"});
+    const Box one = WriteText({"I"}), two = WriteText({"I", "", nullptr, "I"}), together = WriteText({"II"});
     ASSERT_GT(one.count, 20);
-    EXPECT_EQ(two.count, 2 * one.count) << "the second I is a whole second letter";
+    EXPECT_EQ(two.count, 2 * one.count) << "the second I is a whole second letter; no string draws nothing";
     EXPECT_TRUE(two.top == one.top && two.bottom == one.bottom && two.left == one.left) << "on the same line";
     EXPECT_GT(two.right, one.right + 4);
     EXPECT_TRUE(together.right == two.right && together.count == two.count);

@@ -214,7 +214,7 @@ TEST_F(ScreenTest, ColoursPackForTheScreenAndClearFillsOnlyTheBackBuffer) {
     struct Case {
         int depth, format, r, g, b;
         DWORD packed;
-    } cases[] = {{16, kPixel565, 255, 255, 255, 0xFFFF},   {15, kPixelOther, 255, 0, 0, 0x7C00},
+    } cases[] = {{16, kPixel565, 255, 255, 255, 0xFFFF},   {15, kPixelOther, 100, 150, 200, 0x3259},
                  {16, kPixel555, 0, 255, 0, 0x07E0},       {16, kPixel565, 100, 150, 200, 0x64B9},
                  {32, kPixel32BlueLow, 100, 150, 200, 0x6496C8}, {32, kPixel32RedLow, 100, 150, 200, 0xC89664},
                  {24, kPixel24RedLow, 255, 0, 0, 0xFF},     {24, kPixel24BlueLow, 255, 0, 0, 0xFF0000},
