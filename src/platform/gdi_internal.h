@@ -67,4 +67,8 @@ void DeleteSurfaceDC(HDC dc);
 DeviceContext* DcOf(HDC dc);
 GdiObject* ObjectOf(HGDIOBJ object);
 
+// Fills left..right-1 by top..bottom-1, clipped to the surface, with no
+// raster operation: Rectangle's fill and outline, and opaque text's background.
+void FillArea(Surface& s, int left, int top, int right, int bottom, COLORREF color);
+
 }  // namespace standin

@@ -66,22 +66,6 @@ GdiObject* Stock(int index) {
     return stockObjects[index];
 }
 
-// Fills and outlines are drawn as R2_COPYPEN with one-pixel pens: the runtime
-// fills whole surfaces in fresh contexts and draws nothing else with them.
-void FillSpan(DeviceContext& dc, int x0, int y0, int x1, int y1, COLORREF color) {
-    // Inclusive bounds, clipped to the surface once rather than per pixel;
-    // the colour converted once too (the screen is filled at start-up).
-    Surface* s = dc.surface;
-    if (!s) return;
-    x0 = std::max(x0, 0);
-    y0 = std::max(y0, 0);
-    x1 = std::min(x1, s->width - 1);
-    y1 = std::min(y1, s->height - 1);
-    const DWORD pen = ColorToPixel(s->layout, color);
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) s->WriteRaw(x, y, pen);
-}
-
 }  // namespace
 
 GdiObject::GdiObject(GdiKind k) : kind(k) { LiveObjects().insert(this); }
@@ -112,6 +96,17 @@ DeviceContext* DcOf(HDC handle) {
 GdiObject* ObjectOf(HGDIOBJ handle) {
     auto* object = static_cast<GdiObject*>(handle);
     return LiveObjects().count(object) ? object : nullptr;
+}
+
+void FillArea(Surface& s, int left, int top, int right, int bottom, COLORREF color) {
+    // Clipped once rather than per pixel, the colour converted once too.
+    left = std::max(left, 0);
+    top = std::max(top, 0);
+    right = std::min(right, s.width);
+    bottom = std::min(bottom, s.height);
+    const DWORD pixel = ColorToPixel(s.layout, color);
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) s.WriteRaw(x, y, pixel);
 }
 
 void ResetGdi() {
@@ -195,24 +190,26 @@ BOOL WINAPI Rectangle(HDC dc, int left, int top, int right, int bottom) {
     if (left > right) std::swap(left, right);
     if (top > bottom) std::swap(top, bottom);
     if (!context->surface || right - left < 1 || bottom - top < 1) return TRUE;
-    context->surface->Touch();
+    standin::Surface& s = *context->surface;
+    s.Touch();
     const PenObject* pen = context->pen;
     const BrushObject* brush = context->brush;
     bool fill = brush && !brush->hollow;
+    // Drawn as R2_COPYPEN with one-pixel pens: the runtime fills whole
+    // surfaces in fresh contexts and draws nothing else with them.
     if (!pen || pen->style == PS_NULL) {
         // Without an outline GDI fills one pixel less on the right and at
         // the bottom.
-        if (fill) standin::FillSpan(*context, left, top, right - 2, bottom - 2, brush->color);
+        if (fill) standin::FillArea(s, left, top, right - 1, bottom - 1, brush->color);
         return TRUE;
     }
     // The outline runs along left/top and one pixel inside right/bottom.
-    const int x1 = right - 1, y1 = bottom - 1;
-    if (fill) standin::FillSpan(*context, left + 1, top + 1, x1 - 1, y1 - 1, brush->color);
+    if (fill) standin::FillArea(s, left + 1, top + 1, right - 1, bottom - 1, brush->color);
     const COLORREF c = pen->color;
-    standin::FillSpan(*context, left, top, x1, top, c);
-    standin::FillSpan(*context, left, y1, x1, y1, c);
-    standin::FillSpan(*context, left, top, left, y1, c);
-    standin::FillSpan(*context, x1, top, x1, y1, c);
+    standin::FillArea(s, left, top, right, top + 1, c);
+    standin::FillArea(s, left, bottom - 1, right, bottom, c);
+    standin::FillArea(s, left, top, left + 1, bottom, c);
+    standin::FillArea(s, right - 1, top, right, bottom, c);
     return TRUE;
 }
 

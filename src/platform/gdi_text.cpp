@@ -87,17 +87,6 @@ void WriteTextPixel(Surface& s, int x, int y, COLORREF color, int coverage) {
     s.WriteRaw(x, y, ColorToPixel(s.layout, out));
 }
 
-void FillSpan(Surface& s, int left, int top, int right, int bottom, COLORREF color) {
-    left = std::max(left, 0);
-    top = std::max(top, 0);
-    right = std::min(right, s.width);
-    bottom = std::min(bottom, s.height);
-    const DWORD pixel = ColorToPixel(s.layout, color);
-    for (int y = top; y < bottom; ++y) {
-        for (int x = left; x < right; ++x) s.WriteRaw(x, y, pixel);
-    }
-}
-
 }  // namespace
 
 }  // namespace standin
@@ -192,7 +181,7 @@ BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
     }
 
     if (Surface* s = c->surface; s && length > 0) {
-        if (c->bkMode == OPAQUE) FillSpan(*s, left, baseline - m.ascent, left + width, baseline + m.descent, c->bkColor);
+        if (c->bkMode == OPAQUE) FillArea(*s, left, baseline - m.ascent, left + width, baseline + m.descent, c->bkColor);
         int pen = left;
         for (int i = 0; i < length; ++i) {
             const GlyphImage& g = font->Glyph(CodePointOf(static_cast<unsigned char>(text[i])));

@@ -21,12 +21,6 @@
 
 namespace {
 
-// A class is kept as registered, and given back whole: the fields the
-// stand-in has no use for (menus, icons, cursors, extra bytes) are still
-// what Windows would act on.
-struct WindowClass {
-    WNDCLASSEXA info{};
-};
 
 struct Window {
     std::string className;
@@ -41,7 +35,9 @@ struct Window {
     bool invalid = false;  // needs painting: WM_PAINT comes until it is validated
 };
 
-std::map<std::string, WindowClass> classes;
+// Classes as registered, given back whole: the fields the stand-in has no use
+// for (menus, icons, cursors, extra bytes) are still what Windows acts on.
+std::map<std::string, WNDCLASSEXA> classes;
 std::map<HWND, Window> windows;
 std::deque<MSG> queue;
 HWND mainWindow = nullptr;
@@ -164,7 +160,7 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
         standin::TraceFailure("RegisterClassExA " + name + " (already registered)", E_FAIL);
         return 0;
     }
-    classes[name].info = *windowClass;
+    classes[name] = *windowClass;
     return static_cast<ATOM>(0xC000 + classes.size());
 }
 
@@ -173,7 +169,7 @@ BOOL WINAPI GetClassInfoExA(HINSTANCE, LPCSTR className, WNDCLASSEXA* info) {
     auto it = classes.find(className);
     if (it == classes.end()) return FALSE;
     const UINT size = info->cbSize;
-    *info = it->second.info;
+    *info = it->second;
     info->cbSize = size;
     info->lpszClassName = className;
     return TRUE;
@@ -193,7 +189,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     nextHandle += 0x10;
     Window w;
     w.className = className;
-    w.proc = classes[className].info.lpfnWndProc;
+    w.proc = classes[className].lpfnWndProc;
     w.title = windowName ? windowName : "";
     w.style = style & ~WS_VISIBLE;
     w.x = x;
