@@ -2,7 +2,7 @@
 // scroll, one 22 x 22 additive sprite per lit particle, present headless
 // without capture) at the average load on one and on two drawing threads,
 // how the cost grows with the number of sprites, and the rasteriser alone
-// (recording, and each build of the additive kernel).
+// (recording, each build of the additive kernel, and choosing among them).
 // Counters: frames/s and sprites/s (items/s).
 #include <benchmark/benchmark.h>
 
@@ -209,6 +209,13 @@ void RasterFrame(benchmark::State& state, const char* kernel, bool draw) {
 
 void BM_RasterRecordOnly(benchmark::State& state) { RasterFrame(state, nullptr, false); }
 
+// What choosing the kernel costs a device the first time it draws.
+void BM_KernelCalibration(benchmark::State& state) {
+    std::vector<standin::AddKernelTime> times;
+    for (auto _ : state) benchmark::DoNotOptimize(&standin::CalibrateAddKernels(times));
+    state.SetLabel(standin::CalibrateAddKernels(times).name);
+}
+
 // One benchmark for each build of the kernel this CPU runs.
 const bool kernelsRegistered = [] {
     size_t count;
@@ -229,3 +236,4 @@ BENCHMARK(BM_DemoFrame)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMi
 BENCHMARK(BM_DemoFrameGeneralPath)->ArgName("threads")->Arg(2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FrameWithSprites)->Arg(0)->Arg(1000)->Arg(2500)->Arg(5000)->Arg(10880)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RasterRecordOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KernelCalibration)->Unit(benchmark::kMillisecond);

@@ -286,3 +286,28 @@ TEST(RasterFastPath, BitIdenticalToTheGeneralPathForEveryKernelAndThreadCount) {
     EXPECT_GT(additive, 300 * 12 / 10);
     faults::Reset();
 }
+
+// The build the rasteriser uses is the one that added the calibration scene
+// fastest on this CPU, among builds this CPU runs; every width it runs is tried.
+TEST(RasterKernel, CalibrationPicksTheQuickestBuildThisCpuRuns) {
+    std::vector<standin::AddKernelTime> times;
+    const standin::AddKernel& chosen = standin::CalibrateAddKernels(times);
+    ASSERT_FALSE(times.empty());
+    size_t count;
+    const standin::AddKernel* kernels = standin::AddKernels(count);
+    const auto quickest = std::min_element(times.begin(), times.end(), [](const auto& a, const auto& b) {
+        return a.microseconds < b.microseconds;
+    });
+    EXPECT_EQ(quickest->kernel, &chosen) << chosen.name << " chosen, " << quickest->kernel->name << " quicker";
+    for (const standin::AddKernelTime& t : times) {
+        EXPECT_TRUE(t.kernel >= kernels && t.kernel < kernels + count);
+        EXPECT_TRUE(t.kernel->runs()) << t.kernel->name;
+        EXPECT_GT(t.microseconds, 0.0) << t.kernel->name;
+    }
+    for (size_t k = 0; k < count; ++k) {
+        if (!kernels[k].runs()) continue;
+        EXPECT_TRUE(std::any_of(times.begin(), times.end(), [&](const auto& t) { return t.kernel->lanes == kernels[k].lanes; }))
+            << kernels[k].lanes << " lanes never timed";
+    }
+    EXPECT_TRUE(standin::FastestAddKernel().runs());
+}

@@ -49,18 +49,56 @@ struct AddWork {
     std::vector<uint8_t> planes;
 };
 
+// The whole target widened, for draws added while the scene is still being
+// recorded rather than a band at a time once it is done: a row is widened
+// when a draw first reaches it, and further when a later draw reaches
+// further, so that nothing need be known of the scene beforehand. Calls on
+// disjoint rows may run at the same time.
+struct AddCanvas {
+    int width = 0, height = 0;     // the target's
+    int columns = 0;               // bytes a plane row: the width rounded up to 64
+    uint8_t* first = nullptr;      // row 0's high plane, on a cache line
+    std::vector<int> left, right;  // per row, the widened columns (left == right: none)
+    std::vector<uint8_t> memory;
+};
+// Sizes the canvas for a target with nothing widened; cheap when it fits already.
+void FitAddCanvas(AddCanvas& canvas, int width, int height);
+// Forgets what is widened without narrowing it back.
+void ForgetAddCanvas(AddCanvas& canvas);
+
 // A build of the kernel: vectors of `lanes` pixels, either portable code
-// (GCC/clang vector extensions, any CPU) or code for one x86 extension.
+// (GCC/clang vector extensions, any CPU) or code for x86 extensions.
 struct AddKernel {
     const char* name;
     int lanes;
     bool (*runs)();  // this CPU can run it
+    // A band: its lit part widened, the draws added, narrowed back.
     void (*add)(const AddTarget& target, const AddDraw* draws, size_t count, AddWork& work);
+    // The draws added to the canvas, on the target's rows top .. bottom - 1
+    // only, widening first what they reach that is not widened yet.
+    void (*addTo)(const AddTarget& target, AddCanvas& canvas, const AddDraw* draws, size_t count);
+    // The canvas's rows top .. bottom - 1 narrowed into the target and forgotten.
+    void (*settle)(const AddTarget& target, AddCanvas& canvas);
 };
 
-// Every build there is (tests run each one this CPU can run), and the one
-// the rasteriser uses unless told otherwise: the fastest this CPU runs.
+// Every build there is (tests run each one this CPU can run).
 const AddKernel* AddKernels(size_t& count);
+
+// Which build is fastest depends on more than the widest vectors a CPU has
+// (a CPU may split its widest ones in two, and wider vectors waste more of
+// each row of a small sprite), so it is measured: each build this CPU runs
+// adds the same small scene of overlapping sprites several times over,
+// builds taking turns so that a moment of load elsewhere cannot favour one,
+// and the best time of each counts. A few milliseconds.
+struct AddKernelTime {
+    const AddKernel* kernel;
+    double microseconds;  // the best of the trials
+};
+const AddKernel& CalibrateAddKernels(std::vector<AddKernelTime>& times);
+
+// The build the rasteriser uses unless told otherwise: calibrated the first
+// time it is asked for, and named with the times on standard error under
+// RINGSCROLLER_TRACE.
 const AddKernel& FastestAddKernel();
 
 }  // namespace standin
