@@ -151,16 +151,30 @@ TEST_F(KeyboardTest, EachOpenFailureIsReportedAndCloseBalances) {
     }
 }
 
-TEST_F(KeyboardTest, HostEscapeAfterCountsPollsAndTerminationSignalsHoldEscape) {
+// One pass of the program's message loop, as FlipBuffers makes each frame.
+void PumpFrame() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+TEST_F(KeyboardTest, HostEscapeAfterCountsFramesAndTerminationSignalsHoldEscape) {
     setenv("RINGSCROLLER_ESCAPE_AFTER", "3", 1);
     for (int round = 0; round < 2; ++round) {  // a reset starts the count again
         faults::Reset();
-        for (bool held : {false, false, true, true}) EXPECT_EQ(HostEscapeRead(), held) << "round " << round;
+        for (bool held : {false, true, true}) {
+            PumpFrame();
+            EXPECT_EQ(HostEscapeRead(), held) << "round " << round;
+            EXPECT_EQ(HostEscapeRead(), held) << "reading counts no frame";
+            PumpFrame();
+        }
     }
-    for (const char* value : {"", "3x", "0", "-4"}) {
+    for (const char* value : {"", "3x", "0", "-4", " 3", "+3", "99999999999999999999999"}) {
         setenv("RINGSCROLLER_ESCAPE_AFTER", value, 1);
         faults::Reset();
-        for (int i = 0; i < 4; ++i) EXPECT_FALSE(HostEscapeRead()) << "\"" << value << "\" poll " << i;
+        for (int i = 0; i < 4; ++i) {
+            PumpFrame();
+            EXPECT_FALSE(HostEscapeRead()) << "\"" << value << "\" frame " << i;
+        }
     }
     unsetenv("RINGSCROLLER_ESCAPE_AFTER");
     faults::Reset();

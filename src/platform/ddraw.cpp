@@ -121,6 +121,11 @@ public:
     HRESULT SetColorKey(DWORD flags, LPDDCOLORKEY key) override;
     HRESULT Unlock(LPRECT rect) override;
 
+    // Video memory goes with the display; system memory stays the program's.
+    void Lose() {
+        if (kind != Kind::sysmem) surface.lost = true;
+    }
+
     // Contents are gone after a loss; what a restored surface shows is
     // undefined on Windows, black here.
     void Revive() {
@@ -225,7 +230,7 @@ public:
     }
 
     void LoseSurfaces() {
-        for (DDSurface* s : surfaces) s->surface.lost = true;
+        for (DDSurface* s : surfaces) s->Lose();
     }
 
     ULONG refs = 1;
@@ -570,7 +575,7 @@ void ResetDDraw() {
 }
 
 void LoseAllSurfaces() {
-    for (DDSurface* s : liveSurfaces) s->surface.lost = true;
+    for (DDSurface* s : liveSurfaces) s->Lose();
 }
 
 bool ExclusiveDisplaySet() {

@@ -54,7 +54,7 @@ private:
     // gets through: a program whose window is behind the terminal must
     // still end cleanly.
     bool InFront() const {
-        return (flags_ & DISCL_FOREGROUND) == 0 || standin::WindowInForeground(window_) ||
+        return (flags_ & DISCL_FOREGROUND) == 0 || standin::WindowHasKeyboard(window_) ||
                standin::host::QuitRequested();
     }
     HRESULT Fail(const char* method, HRESULT result) const {
@@ -88,6 +88,8 @@ private:
 
 // Every object still alive, so that a reset can take them all back.
 std::set<IUnknown*> live;
+// Whether the last read of any keyboard device gave the program its keys.
+bool lastReadSucceeded = false;
 
 template <typename T, typename... Args>
 T* Make(Args... args) {
@@ -134,6 +136,7 @@ HRESULT DirectInput::CreateDeviceEx(REFGUID device, REFIID iid, LPVOID* object, 
 KeyboardDevice::KeyboardDevice(DirectInput* parent) : parent_(parent) { parent_->AddRef(); }
 
 KeyboardDevice::~KeyboardDevice() {
+    lastReadSucceeded = false;
     // A reset deletes every object at once; the parent may already be gone.
     if (live.count(parent_)) parent_->Drop();
 }
@@ -223,14 +226,18 @@ HRESULT KeyboardDevice::Unacquire() {
 HRESULT KeyboardDevice::GetDeviceState(DWORD size, LPVOID data) {
     if (faults::Hit("IDirectInputDevice7A::GetDeviceState")) return Fail("GetDeviceState", DIERR_GENERIC);
     if (!data || (formatSet_ && size != dataSize_)) return Fail("GetDeviceState", DIERR_INVALIDPARAM);
-    // Every poll counts on the host (RINGSCROLLER_ESCAPE_AFTER), read or not.
+    // The host's keys are taken at every poll, read or not, so that a key
+    // pressed while the program could not read belongs to that moment and
+    // is not handed over later.
     BYTE keys[kKeyCount];
     standin::host::ReadKeys(keys);
+    lastReadSucceeded = false;
     if (!acquired_) return Fail("GetDeviceState", DIERR_NOTACQUIRED);
     if (!InFront()) {
         acquired_ = false;
         return Fail("GetDeviceState", DIERR_INPUTLOST);
     }
+    lastReadSucceeded = true;
     auto* out = static_cast<BYTE*>(data);
     std::memset(out, 0, size);
     for (const Slot& slot : slots_) out[slot.offset] = keys[slot.scanCode] & 0x80;
@@ -245,7 +252,10 @@ void ResetDInput() {
     std::vector<IUnknown*> objects(live.begin(), live.end());
     live.clear();
     for (IUnknown* object : objects) delete object;
+    lastReadSucceeded = false;
 }
+
+bool KeyboardReadsQuit() { return lastReadSucceeded; }
 
 }  // namespace standin
 

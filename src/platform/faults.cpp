@@ -39,9 +39,18 @@ bool Consume(const std::string& name) {
 
 }  // namespace
 
+namespace {
+long frameLimit = 0, framesSeen = 0;
+}  // namespace
+
+namespace standin {
+bool FrameLimitPassed() { return frameLimit > 0 && ++framesSeen > frameLimit; }
+}  // namespace standin
+
 namespace faults {
 
 void Reset() {
+    frameLimit = 0;
     schedules.clear();
     recording = false;
     recorded.clear();
@@ -56,6 +65,11 @@ void Reset() {
     standin::ResetUser();
     standin::ResetKernel();
     standin::host::Reset();
+}
+
+void StopAfterFrames(long frames) {
+    frameLimit = frames;
+    framesSeen = 0;
 }
 
 void Fail(const std::string& call, int times, int after) { schedules[call] = Schedule{after, times}; }
@@ -105,6 +119,8 @@ void SetDisplayMasks(int bitsPerPixel, DWORD red, DWORD green, DWORD blue) {
 }
 
 void SetForeground(bool inFront) { standin::HostFocusChanged(inFront); }
+
+void SetKeyboardFocus(bool focused) { standin::HostKeyboardFocusChanged(focused); }
 
 void HoldKey(int scanCode, bool held) { standin::host::SetKey(scanCode, held); }
 

@@ -45,6 +45,11 @@ struct ProcessExit {
     UINT code;
 };
 void TrapExit(bool on);
+// A run still going after this many passes of its message loop is stopped
+// with ProcessExit{kRunStopped} (0: never): a test of an ending then fails
+// instead of hanging when the ending does not come.
+constexpr UINT kRunStopped = 0xDEAD;
+void StopAfterFrames(long frames);
 
 // The host display loses every surface, as when a full-screen program is
 // switched away from. Flip, Blt, Lock and GetDC then fail with
@@ -57,6 +62,9 @@ void SetDisplayMasks(int bitsPerPixel, DWORD red, DWORD green, DWORD blue);
 // The host's keyboard focus: losing it posts WM_ACTIVATE(WA_INACTIVE) to the
 // main window and makes foreground DirectInput devices refuse reads.
 void SetForeground(bool inFront);
+// Only the keyboard focus: the window stays in front and shows its frames,
+// but its foreground DirectInput devices cannot read.
+void SetKeyboardFocus(bool focused);
 // Scripted keys by DirectInput scan code.
 void HoldKey(int scanCode, bool held);
 

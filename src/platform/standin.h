@@ -23,13 +23,24 @@ bool TraceOn();
 void TraceFailure(const std::string& call, HRESULT result);
 
 // Host events, delivered while the host's events are pumped (PeekMessageA).
-void HostFocusChanged(bool inFront);  // user: WM_ACTIVATE to the main window
-void LoseAllSurfaces();               // ddraw: display taken away
-void HostExposed();                   // user: the main window must be painted again
-HWND MainWindowHandle();              // user: the one top-level window, or null
-bool WindowInForeground(HWND window); // user: the window is the active one
-bool HostInForeground();              // user: the host has the keyboard focus
-bool ExclusiveDisplaySet();           // ddraw: some object holds exclusive full screen
+// Activation is Windows' "in front": the main window shown and not minimised
+// or hidden behind; losing it posts WM_ACTIVATE(WA_INACTIVE) and takes an
+// exclusive display's video memory away. The keyboard focus is separate: a
+// window can be in front (showing its frames) while another one types.
+void HostActivationChanged(bool active);  // user: WM_ACTIVATE to the main window
+void HostKeyboardFocusChanged(bool focused);
+void HostFocusChanged(bool inFront);      // both at once, as full screen on Windows
+void LoseAllSurfaces();                   // ddraw: display taken away
+void HostExposed();                       // user: the main window must be painted again
+HWND MainWindowHandle();                  // user: the one top-level window, or null
+bool WindowHasKeyboard(HWND window);      // user: the window is active and has the keyboard
+bool HostInForeground();                  // user: the host is active (in front)
+bool ExclusiveDisplaySet();               // ddraw: some object holds exclusive full screen
+// dinput: the last keyboard read succeeded, so a quit reaches the program as
+// Escape held; otherwise the stand-in asks the main window to close instead.
+bool KeyboardReadsQuit();
+// faults: a test's limit on the message loop's passes was passed (counts one).
+bool FrameLimitPassed();
 
 // QueryInterface of a stand-in object that answers to IUnknown and to its own
 // interface `own` (to IUnknown alone when `own` is null), as COM asks.

@@ -5,6 +5,12 @@
 // EnableWindow) call the window procedure before they return, so a procedure
 // sees the same re-entrancy it would see there. Host focus changes arrive as
 // posted WM_ACTIVATE messages, handled when the program pumps its queue.
+//
+// A quit asked of the host (Ctrl-C, SIGTERM, the close button,
+// RINGSCROLLER_ESCAPE_AFTER) reaches the program as Escape held on its
+// keyboard. A program whose keyboard cannot read (no DirectInput, a device
+// that would not be made or acquired) would never see it, so then the main
+// window is sent WM_CLOSE, as Windows' own "End task" does.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +22,7 @@
 #include "platform/api.h"
 #include "platform/faults.h"
 #include "platform/gdi_internal.h"
+#include "platform/host/devices.h"
 #include "platform/host/host.h"
 #include "platform/standin.h"
 
@@ -44,7 +51,9 @@ HWND mainWindow = nullptr;
 uintptr_t nextHandle = 0x10000;
 DWORD messageTime = 0;
 int cursorCount = 0;
-bool hostInFront = true;
+bool hostActive = true;
+bool hostKeyboard = true;
+bool quitPosted = false;
 // WM_PAINTs handed out since a window was last validated.
 int unvalidatedPaints = 0;
 constexpr int kPaintsBeforeHang = 100000;
@@ -82,7 +91,7 @@ void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 // becomes active is told so before the call returns.
 void Activate(HWND hwnd) {
     Window* w = WindowOf(hwnd);
-    if (!w || w->active || !hostInFront) return;
+    if (!w || w->active || !hostActive) return;
     w->active = true;
     Send(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
 }
@@ -111,12 +120,14 @@ void ResetUser() {
     mainWindow = nullptr;
     messageTime = 0;
     cursorCount = 0;
-    hostInFront = true;
+    hostActive = true;
+    hostKeyboard = true;
+    quitPosted = false;
     unvalidatedPaints = 0;
 }
 
-void HostFocusChanged(bool inFront) {
-    hostInFront = inFront;
+void HostActivationChanged(bool inFront) {
+    hostActive = inFront;
     Window* w = WindowOf(mainWindow);
     if (inFront) {
         // Only a shown window is given the focus back; a hidden one stays
@@ -136,15 +147,22 @@ void HostFocusChanged(bool inFront) {
     if (ExclusiveDisplaySet()) LoseAllSurfaces();
 }
 
+void HostKeyboardFocusChanged(bool focused) { hostKeyboard = focused; }
+
+void HostFocusChanged(bool inFront) {
+    HostKeyboardFocusChanged(inFront);
+    HostActivationChanged(inFront);
+}
+
 void HostExposed() {
     if (Window* w = WindowOf(mainWindow)) w->invalid = true;
 }
 
 HWND MainWindowHandle() { return mainWindow; }
 
-bool WindowInForeground(HWND window) { return hostInFront && WindowOf(window) != nullptr; }
+bool WindowHasKeyboard(HWND window) { return hostActive && hostKeyboard && WindowOf(window) != nullptr; }
 
-bool HostInForeground() { return hostInFront; }
+bool HostInForeground() { return hostActive; }
 
 }  // namespace standin
 
@@ -252,6 +270,10 @@ BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL) {
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
     faults::Record("PeekMessageA");
     standin::host::PumpEvents();
+    if (!quitPosted && mainWindow && standin::host::QuitRequested() && !standin::KeyboardReadsQuit()) {
+        quitPosted = true;
+        Post(mainWindow, WM_CLOSE, 0, 0);
+    }
     for (auto it = queue.begin(); it != queue.end(); ++it) {
         if (!InFilter(*it, window, filterMin, filterMax)) continue;
         if (msg) *msg = *it;
@@ -274,6 +296,12 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
         }
         if (msg) *msg = paint;
         return TRUE;
+    }
+    if (!window && filterMin == 0 && filterMax == 0) {
+        standin::host::CountFrame();
+        if (standin::FrameLimitPassed()) throw faults::ProcessExit{faults::kRunStopped};
+        Window* main = WindowOf(mainWindow);
+        standin::host::MessageLoopPassed(main && main->active);
     }
     return FALSE;
 }

@@ -35,10 +35,21 @@ void ResetDisplay();
 // Handles waiting host events: focus changes, minimising, the close button.
 void PumpEvents();
 
-// Keys by DirectInput scan code; bit 7 set while held. Counts one poll.
+// The program's message loop found its queue empty: one pass a frame.
+// `active`: the main window is active, so the frame will be presented and
+// the present paces the loop. An inactive program presents nothing, and the
+// host waits here for the display's next tick instead of spinning (headless
+// hosts never wait).
+void MessageLoopPassed(bool active);
+
+// Keys by DirectInput scan code; bit 7 set while held.
 void ReadKeys(BYTE keys[256]);
-// Ctrl-C, SIGTERM and the close button: Escape reads as held from now on.
+// Ctrl-C, SIGTERM and the close button: Escape reads as held from now on
+// (and the main window is asked to close when the keyboard cannot say so).
 void RequestEscape();
+// One pass of the program's message loop, a frame (RINGSCROLLER_ESCAPE_AFTER
+// counts these).
+void CountFrame();
 
 // The default audio device: true when one could be opened.
 bool OpenAudio();

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/host/devices.h"
+#include "platform/host/environment.h"
 #include "platform/host/host.h"
 
 namespace {
@@ -16,10 +17,12 @@ namespace {
 constexpr int kEscape = 0x01;
 
 bool scripted[256];
-// The poll from which Escape reads as held (RINGSCROLLER_ESCAPE_AFTER); 0: never.
+// The frame from which Escape reads as held (RINGSCROLLER_ESCAPE_AFTER); 0:
+// never. Frames are counted at the message loop, not at the keyboard, so
+// that the count goes on when there is no keyboard to poll.
 long escapeAfter = 0;
 bool environmentRead = false;
-long polls = 0;
+long frames = 0;
 // Set from signal handlers, so lock-free.
 std::atomic<bool> escapeRequested{false};
 
@@ -46,11 +49,7 @@ const bool handlersAtStart = (InstallHandlers(), true);
 void ReadEnvironment() {
     environmentRead = true;
     escapeAfter = 0;
-    const char* value = std::getenv("RINGSCROLLER_ESCAPE_AFTER");
-    if (!value || !*value) return;
-    char* end = nullptr;
-    long n = std::strtol(value, &end, 10);
-    if (*end == '\0' && n > 0) escapeAfter = n;
+    escapeAfter = standin::host::PositiveCount(std::getenv("RINGSCROLLER_ESCAPE_AFTER"));
 }
 
 }  // namespace
@@ -58,21 +57,21 @@ void ReadEnvironment() {
 namespace standin::host {
 
 void ReadKeys(BYTE keys[256]) {
-    if (!environmentRead) ReadEnvironment();
-    ++polls;
     std::memset(keys, 0, 256);
     ReadDeviceKeys(keys);
     for (int code = 0; code < 256; ++code) {
         if (scripted[code]) keys[code] = 0x80;
     }
-    if (escapeRequested.load() || (escapeAfter > 0 && polls >= escapeAfter)) keys[kEscape] = 0x80;
+    if (QuitRequested()) keys[kEscape] = 0x80;
 }
 
 void RequestEscape() { escapeRequested.store(true); }
 
+void CountFrame() { ++frames; }
+
 bool QuitRequested() {
     if (!environmentRead) ReadEnvironment();
-    return escapeRequested.load() || (escapeAfter > 0 && polls >= escapeAfter);
+    return escapeRequested.load() || (escapeAfter > 0 && frames >= escapeAfter);
 }
 
 void SetKey(int scanCode, bool held) {
@@ -83,7 +82,7 @@ void ResetKeyboard() {
     std::memset(scripted, 0, sizeof scripted);
     escapeAfter = 0;
     environmentRead = false;
-    polls = 0;
+    frames = 0;
     // A handler that fired has reset itself; put it back.
     if (escapeRequested.exchange(false)) InstallHandlers();
 }

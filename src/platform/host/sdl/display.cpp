@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host/environment.h"
 #include "platform/host/host.h"
 #include "platform/host/pixels.h"
 #include "platform/standin.h"
@@ -120,9 +121,7 @@ void Resolve() {
     }
     state.captureEvery = 1;
     if (const char* every = std::getenv("RINGSCROLLER_CAPTURE_EVERY")) {
-        char* end = nullptr;
-        unsigned long n = std::strtoul(every, &end, 10);
-        if (end != every && *end == 0 && n >= 1) state.captureEvery = n;
+        if (long n = PositiveCount(every)) state.captureEvery = static_cast<unsigned long>(n);
         else Trace(std::string("ignoring RINGSCROLLER_CAPTURE_EVERY \"") + every + "\"");
     }
 }
@@ -276,6 +275,8 @@ void PumpEvents() {
     SDL_FlushEvents(SDL_FIRSTEVENT + 1, SDL_KEYDOWN - 1);
     SDL_FlushEvents(SDL_KEYUP + 1, SDL_LASTEVENT);
 }
+
+void MessageLoopPassed(bool) {}
 
 void CursorShown(bool shown) {
     state.cursorShown = shown;

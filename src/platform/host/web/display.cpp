@@ -79,10 +79,13 @@ void PumpEvents() {
         ForgetHeldKeys();
         HostFocusChanged(inFront);
     }
+}
+
+void MessageLoopPassed(bool active) {
     // A program behind another window draws its frames unseen and presents
     // none, so it never waits in Present; here it waits instead, or the page
     // would never get its turn again (and a hidden one waits until shown).
-    if (!inFront) WaitForAnimationFrame();
+    if (!active) WaitForAnimationFrame();
 }
 
 void CursorShown(bool shown) { SetCanvasCursor(shown ? 1 : 0); }
