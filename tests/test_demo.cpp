@@ -119,6 +119,7 @@ protected:
     long Run(int escapeAfter) {
         setenv("RINGSCROLLER_ESCAPE_AFTER", std::to_string(escapeAfter).c_str(), 1);
         setenv("RINGSCROLLER_CAPTURE", dir_.c_str(), 1);
+        if (escapeAfter > 0) faults::StopAfterFrames(escapeAfter + 20);
         faults::StartRecording();
         try {
             ProgramMain(GetModuleHandleA(nullptr));
@@ -139,6 +140,8 @@ protected:
 
 // N polls present N frames; start-up and close keep their order with each
 // library missing in turn, and the demo still ends on Escape with code 0.
+// Without DirectDraw there is no screen to show anything on: the program
+// says so and ends at once, through the same close.
 TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
     const Calls start = {"LoadLibraryA DDRAW.DLL", "IDirectDraw7::QueryInterface IDirect3D7", "LoadLibraryA DSOUND.DLL",
                          "LoadLibraryA DINPUT.DLL"};
@@ -149,7 +152,7 @@ TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
                          "IDirectDraw7::Release", "FreeLibrary DDRAW.DLL", "HeapDestroy", "ExitProcess"};
     struct Case {
         const char* fail;
-        bool audio, presents, draws;
+        bool audio, runs, draws;
         Calls notStarted, notClosed;
     };
     const Case cases[] = {
@@ -164,11 +167,12 @@ TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
         SetUp();
         faults::SetAudioDevice(c.audio);
         if (c.fail) faults::Fail(c.fail);
-        EXPECT_EQ(Run(4), 0);
-        EXPECT_EQ(CountRecorded("IDirectInputDevice7A::GetDeviceState"), 4);
-        EXPECT_EQ(scroller.column, 4 * 32);
-        EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Flip"), c.presents ? 4 : 0);
-        EXPECT_EQ(Frames(), c.presents ? 4u : 0u);
+        EXPECT_EQ(Run(4), c.runs ? 0 : kExitNoScreen);
+        const int frames = c.runs ? 4 : 0;
+        EXPECT_EQ(CountRecorded("IDirectInputDevice7A::GetDeviceState"), frames);
+        EXPECT_EQ(scroller.column, frames * 32);
+        EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Flip"), frames);
+        EXPECT_EQ(Frames(), static_cast<size_t>(frames));
         EXPECT_EQ(CountRecorded("IDirect3DDevice7::BeginScene"), c.draws ? 4 : 0);
         auto without = [](const Calls& all, const Calls& missing) {
             Calls out;
@@ -181,9 +185,27 @@ TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
         const Calls& calls = faults::Recorded();
         Calls closing;
         auto lastPoll = std::find(calls.rbegin(), calls.rend(), "IDirectInputDevice7A::GetDeviceState").base();
+        if (!c.runs) lastPoll = calls.begin();
         std::copy_if(lastPoll, calls.end(), std::back_inserter(closing),
                      [&](const std::string& call) { return std::find(close.begin(), close.end(), call) != close.end(); });
         EXPECT_EQ(closing, without(close, c.notClosed));
+    }
+}
+
+// A quit from outside (here RINGSCROLLER_ESCAPE_AFTER) ends the demo with
+// code 0 whichever step of the keyboard failed: a keyboard that cannot read
+// never sees Escape, so the main window is closed instead, and a program
+// whose window is gone ends as on Escape.
+TEST_F(DemoTest, AQuitEndsTheDemoWhicheverKeyboardStepFailed) {
+    for (const char* fail : {"LoadLibraryA DINPUT.DLL", "DirectInputCreateEx", "IDirectInput7A::CreateDeviceEx",
+                             "IDirectInputDevice7A::SetDataFormat", "IDirectInputDevice7A::SetCooperativeLevel 5",
+                             "IDirectInputDevice7A::Acquire", "IDirectInputDevice7A::GetDeviceState"}) {
+        SCOPED_TRACE(fail);
+        SetUp();
+        faults::Fail(fail);
+        EXPECT_EQ(Run(4), 0);
+        EXPECT_TRUE(scroller.column == 4 * 32 || scroller.column == 5 * 32) << "ended after " << scroller.column / 32;
+        EXPECT_EQ(Frames(), 4u) << "every frame up to the quit was shown";
     }
 }
 

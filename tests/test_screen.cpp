@@ -264,9 +264,11 @@ TEST_F(PresentTest, EveryWaitingMessageIsHandledAndNothingShownWhileInactive) {
 }
 
 // Off-screen sprites are read again from their files, in ascending order,
-// into new surfaces; a texture, a system-memory sprite and one whose file is
-// gone are left alone. Other flip errors are ignored.
-TEST_F(PresentTest, ALostDisplayIsRestoredAndOffscreenSpritesReadAgain) {
+// into new surfaces; a texture gets its picture back in the surface it has
+// (3D sprites borrow it), before the other surfaces are restored; system
+// memory is never lost; a sprite whose file is gone is left alone. Other flip
+// errors are ignored.
+TEST_F(PresentTest, ALostDisplayIsRestoredWithEveryFileLoadedPictureBack) {
     testbmp::TempFile a("a.bmp", testbmp::Solid(4, 4, 24, 0x808080)), b("b.bmp", testbmp::Solid(4, 4, 24, 0x8080)),
         gone("gone.bmp", testbmp::Solid(4, 4, 24, 0x80));
     const std::tuple<int, int, std::string> loads[] = {{1, kModeTexture, a.path}, {3, kModeSystemMemory, a.path},
@@ -282,12 +284,16 @@ TEST_F(PresentTest, ALostDisplayIsRestoredAndOffscreenSpritesReadAgain) {
     EXPECT_EQ(FlipBuffers(), screen.backBuffer);
     EXPECT_EQ(faults::RecordedMatching({"IDirectDraw7::SetDisplayMode", "IDirectDraw7::RestoreAllSurfaces", "ShowWindow",
                                         "CreateFileA"}),
-              (Calls{"IDirectDraw7::SetDisplayMode 640 480 16", "IDirectDraw7::RestoreAllSurfaces", "ShowWindow 3",
-                     "CreateFileA " + a.path, "CreateFileA " + gone.path, "CreateFileA " + b.path}));
+              (Calls{"IDirectDraw7::SetDisplayMode 640 480 16", "CreateFileA " + a.path,
+                     "IDirectDraw7::RestoreAllSurfaces", "ShowWindow 3", "CreateFileA " + a.path,
+                     "CreateFileA " + gone.path, "CreateFileA " + b.path}));
     for (auto& [number, old] : before) {
         const bool readAgain = number == 2 || number == 60;
         EXPECT_EQ(SpritePixels(number)->id != old.second, readAgain) << number;
         EXPECT_STREQ(sprites.spriteTable[number].fileName, old.first.c_str()) << number;
+        // Grey, or the file's cyan, everywhere but the sprite whose file is gone.
+        const DWORD want = number == 4 ? 0 : number == 60 ? 0x0410 : 0x8410;
+        EXPECT_EQ(SpritePixels(number)->ReadRaw(3, 3), want) << number;
     }
     faults::Fail("IDirectDrawSurface7::Flip", 1);
     faults::StartRecording();

@@ -302,7 +302,9 @@ TEST_F(Sprite3DTest, MakeResizeAndDrawPlaceTheCornersWithTheAlphaInTheColour) {
     EXPECT_TRUE(Back().ReadRaw(300, 300) == 0x001F && Back().ReadRaw(302, 302) == 0xFFFF);
 }
 
-TEST_F(Sprite3DTest, OnlyTextureSpritesMakeA3DSpriteAndEmptyOrOutOfRangeOnesDrawNothing) {
+// An emptied 3D sprite still draws, untextured, in its vertex colour; numbers
+// outside the table draw nothing.
+TEST_F(Sprite3DTest, OnlyTextureSpritesMakeA3DSpriteAndOutOfRangeOnesDrawNothing) {
     PutSprite(4, 8, 0xFFFF, kModeOffscreen);
     PutSprite(5, 8, 0xFFFF);
     ASSERT_EQ(MakeSprite3D(2, 5), 1);
@@ -316,12 +318,17 @@ TEST_F(Sprite3DTest, OnlyTextureSpritesMakeA3DSpriteAndEmptyOrOutOfRangeOnesDraw
     EXPECT_EQ(sprites3D.sprite3DCapacity, 100);
     EXPECT_EQ(HeapSize(runtime.heap, 0, sprites3D.sprite3DTable), 101 * sizeof(Sprite3DRecord));
     ASSERT_EQ(Begin3D(), 1);
-    for (int n : {1, -1, 7000, INT32_MIN, INT32_MAX}) {
+    for (int n : {-1, 7000, INT32_MIN, INT32_MAX}) {
         EXPECT_NE(DrawSprite3D(n, 10, 10, 255), D3D_OK) << n;
         ResizeSprite3D(n, 5, 5);
     }
     End3D();
     EXPECT_EQ(Back().ReadRaw(10, 10), 0u);
+    ASSERT_EQ(Begin3D(), 1);
+    EXPECT_EQ(DrawSprite3D(1, 10, 10, 255), D3D_OK);
+    End3D();
+    EXPECT_TRUE(Back().ReadRaw(10, 10) == 0xFFFF && Back().ReadRaw(18, 18) == 0xFFFF && Back().ReadRaw(19, 19) == 0)
+        << "the 9 x 9 quad the empty sprite kept, white";
 }
 
 TEST_F(Sprite3DTest, EverySceneStartsWithClassicBlendingAndTheColourKeyOn) {
@@ -444,15 +451,19 @@ TEST_F(Sprite3DTest, FailedDeviceSetUpIsTriedAgainOnTheNextBegin3D) {
     screen.directDraw = saved;
 }
 
+// The 3D sprites let go of a sprite's surface when it is freed or loaded
+// again, and then draw as untextured quads, never through the old surface.
 TEST_F(Sprite3DTest, AFreedOrReloadedSpriteIsNeverDrawnThroughA3DSprite) {
     ASSERT_NE(LoadSpriteFromFile(1, kParticleBitmap, kModeTexture), nullptr);
     ASSERT_TRUE(MakeSprite3D(1, 1) && MakeSprite3D(2, 1));
     ASSERT_NE(LoadSpriteFromFile(1, kParticleBitmap, kModeTexture), nullptr);  // a new surface
     EXPECT_TRUE(!sprites3D.sprite3DTable[1].texture && !sprites3D.sprite3DTable[2].texture);
     ASSERT_EQ(Begin3D(), 1);
-    EXPECT_NE(DrawSprite3D(1, 0, 0, 255), D3D_OK);
+    ResizeSprite3D(1, 22, 22);
+    EXPECT_EQ(DrawSprite3D(1, 0, 0, 255), D3D_OK);
     End3D();
-    EXPECT_EQ(std::count(Back().pixels.begin(), Back().pixels.end(), 0), static_cast<long>(Back().pixels.size()));
+    long white = std::count(Back().pixels.begin(), Back().pixels.end(), 0xFF);
+    EXPECT_EQ(white, 22 * 22 * 2) << "one white 22 x 22 quad, not the particle's glow";
 }
 
 }  // namespace

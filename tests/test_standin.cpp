@@ -73,16 +73,18 @@ TEST_F(StandinTest, PostedMessagesComeInOrderAndPaintComesUntilValidated) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-// Closing the window destroys it, as Windows does; the demo goes on without
-// showing frames, and Escape (which a host close request also becomes) still
-// ends it.
+// Closing the window destroys it, as Windows does, and the runtime knows its
+// window is gone (the demo then ends); nothing more is shown, and Escape
+// (which a host close request also becomes) still reads.
 TEST_F(StandinTest, AClosedWindowIsDestroyedAndTheKeyboardStillSeesEscape) {
     ASSERT_EQ(OpenKeyboard(), 1);
     ASSERT_EQ(PollKeyboard(), 1);
     PostMessageA(screen.window, WM_CLOSE, 0, 0);
     faults::StartRecording();
+    EXPECT_EQ(MainWindowDestroyed(), 0);
     FlipBuffers();
     EXPECT_FALSE(IsWindow(screen.window));
+    EXPECT_EQ(MainWindowDestroyed(), 1);
     EXPECT_EQ(screen.active, 0);
     FlipBuffers();
     EXPECT_EQ(ClearScreen(0, 0, 0), DD_OK);

@@ -13,3 +13,9 @@ int32_t FloatToInt(float x) {
     if (!(x >= -2147483648.0f && x < 2147483648.0f)) return kIndefinite;
     return static_cast<int32_t>(std::floor(x));
 }
+
+int32_t TruncToInt(long double v) {
+    // Bounds that cut to the range: -2147483648.9 still does, 2147483648 not.
+    if (!(v > -2147483649.0L && v < 2147483648.0L)) return kIndefinite;
+    return static_cast<int32_t>(v);
+}

@@ -14,14 +14,10 @@
 
 RuntimeState runtime;
 
-namespace {
-// Exit codes of the two failures the program cannot go on after.
-constexpr int kExitNoHeap = 2;
-constexpr int kExitNoWorkArea = 3;
-}  // namespace
+void ReportFailure(const char* message) { MessageBoxA(nullptr, message, "ringscroller", MB_OK | MB_ICONERROR); }
 
 void FatalError(const char* message, int exitCode) {
-    MessageBoxA(nullptr, message, "ringscroller", MB_OK | MB_ICONERROR);
+    ReportFailure(message);
     ExitProcess(static_cast<UINT>(exitCode));
 }
 

@@ -35,3 +35,12 @@ void StartRuntime(HINSTANCE instance);
 // A failure the program cannot go on after: says so (a message box on
 // Windows, standard error elsewhere) and ends the process with `exitCode`.
 [[noreturn]] void FatalError(const char* message, int exitCode);
+// Says so as FatalError does, and nothing more.
+void ReportFailure(const char* message);
+
+// Exit codes of the failures the program cannot go on after. 5 is left out:
+// a shell sees a crash's access violation (0xC0000005) under Wine as 5.
+constexpr int kExitNoHeap = 2;
+constexpr int kExitNoWorkArea = 3;
+constexpr int kExitWorkAreaOverflow = 4;
+constexpr int kExitNoScreen = 6;

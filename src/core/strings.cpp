@@ -8,7 +8,7 @@ namespace {
 // clear message instead of writing over whatever follows it.
 BYTE* WorkSpace(size_t bytes) {
     if (!runtime.workPtr || bytes > static_cast<size_t>(runtime.workEnd - runtime.workPtr)) {
-        FatalError("A temporary string does not fit in the string work area.", 4);
+        FatalError("A temporary string does not fit in the string work area.", kExitWorkAreaOverflow);
     }
     return runtime.workPtr;
 }

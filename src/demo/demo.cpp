@@ -5,6 +5,7 @@
 #include "demo/demo.h"
 
 #include "core/convert.h"
+#include "core/runtime.h"
 #include "demo/glyphs.h"
 #include "demo/scroller.h"
 #include "drawing/fonts.h"
@@ -12,6 +13,7 @@
 #include "screen/color.h"
 #include "screen/present.h"
 #include "screen/screen.h"
+#include "screen/window.h"
 #include "sprites/sprite3d.h"
 #include "sprites/sprite_load.h"
 
@@ -25,7 +27,13 @@ constexpr DWORD kBlendDestAlpha = 7;  // D3DBLEND_DESTALPHA
 constexpr DWORD kOpaque = 255;
 
 void SetUpDemo() {
-    OpenScreen(640, 480, 16, " ");
+    // A display that cannot be switched to the demo's mode leaves the program
+    // nothing to show and, with its window hidden, no keyboard to end it by:
+    // it says so and ends rather than run on unseen until killed.
+    if (!OpenScreen(640, 480, 16, " ")) {
+        ReportFailure("The display could not be switched to 640 x 480 with 16-bit colour.");
+        EndProgram(kExitNoScreen);
+    }
     LoadFontFace(0, "Arial Black", 22);
     AllocParticles();
     AllocGlyphTable();
@@ -64,6 +72,7 @@ void RunDemo() {
         DrawRing();
         PollKeyboard();
         // The frame drawn in this pass is never shown once Escape is seen.
-        if (KeyDown(kEscapeKey) != 0) break;
+        // A main window closed from outside ends the demo the same way.
+        if (KeyDown(kEscapeKey) != 0 || MainWindowDestroyed()) break;
     }
 }

@@ -55,9 +55,13 @@ HDC BeginDrawing(const DrawingOutput* output) {
 }
 
 void EndDrawing() {
-    if (!drawing.dc) return;
-    SelectObject(drawing.dc, drawing.savedBrush);
-    SelectObject(drawing.dc, drawing.savedPen);
+    HDC dc = drawing.dc;
+    if (!dc) return;
+    // The drawing is over before its context is given back: the release
+    // routine may end drawings itself, and must find none open.
+    drawing.dc = nullptr;
+    SelectObject(dc, drawing.savedBrush);
+    SelectObject(dc, drawing.savedPen);
     if (drawing.colorBrush) {
         DeleteObject(drawing.colorBrush);
         drawing.colorBrush = nullptr;
@@ -67,7 +71,6 @@ void EndDrawing() {
         drawing.colorPen = nullptr;
     }
     if (drawing.release) drawing.release();
-    drawing.dc = nullptr;
 }
 
 void ReleaseBackBufferDC() {
@@ -99,8 +102,10 @@ int32_t SetDrawingMode(int32_t flags) {
 
 void SetFrontColor(int32_t red, int32_t green, int32_t blue) {
     if (!drawing.dc) return;
-    // Components are summed, not masked: an out-of-range red spills into green.
-    drawing.frontColor = static_cast<COLORREF>(red + green * 256 + blue * 65536);
+    // Components are summed, not masked: an out-of-range red spills into
+    // green. The sum wraps at 32 bits, as the colour value itself does.
+    drawing.frontColor = static_cast<COLORREF>(static_cast<uint32_t>(red) + static_cast<uint32_t>(green) * 256u +
+                                               static_cast<uint32_t>(blue) * 65536u);
     if (!(drawing.mode & kDrawNoFill)) {
         if (HBRUSH brush = CreateSolidBrush(drawing.frontColor)) {
             SelectObject(drawing.dc, brush);

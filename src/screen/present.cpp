@@ -9,8 +9,8 @@
 
 namespace {
 
-// Off-screen sprites lost their pixels with the display; they are read again
-// from their files. Textures, system-memory surfaces and raw blocks are left.
+// Off-screen sprites lost their pixels with the display; they are made anew
+// from their files.
 void ReloadOffscreenSprites() {
     for (int32_t number = 0; number < sprites.spriteCapacity; ++number) {
         if (!sprites.spriteTable) return;
@@ -22,10 +22,26 @@ void ReloadOffscreenSprites() {
     }
 }
 
+// Every other file-loaded sprite in video memory (the textures the 3D sprites
+// draw with, above all) comes back black from a restore: it gets its picture
+// back in the surface it has, so the 3D sprites that borrow that surface draw
+// it again. It is asked before the restore, while a lost surface still says so.
+void RestoreLostSprites() {
+    for (int32_t number = 0; number < sprites.spriteCapacity; ++number) {
+        if (!sprites.spriteTable) return;
+        const SpriteRecord& record = sprites.spriteTable[number];
+        if (!record.surface || record.bitDepth == kRawBlockDepth || record.mode == kModeOffscreen) continue;
+        IDirectDrawSurface7* surface = SpriteSurface(record);
+        if (surface->IsLost() != DDERR_SURFACELOST || surface->Restore() != DD_OK) continue;
+        RefillSpriteFromFile(number);
+    }
+}
+
 void RestoreDisplay() {
     if (screen.directDraw) {
         screen.directDraw->SetDisplayMode(static_cast<DWORD>(screen.width), static_cast<DWORD>(screen.height),
                                           static_cast<DWORD>(screen.depth), 0, 0);
+        RestoreLostSprites();
         screen.directDraw->RestoreAllSurfaces();
     }
     ShowWindow(screen.window, SW_SHOWMAXIMIZED);

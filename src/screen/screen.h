@@ -33,6 +33,7 @@ struct ScreenState {
     DDSURFACEDESC2 lockedDescription;
     DDBLTFX fillDescription;
     HDC backBufferDC;
+    int32_t windowDestroyed;  // 1 once the main window is gone (WM_DESTROY)
 };
 
 extern ScreenState screen;

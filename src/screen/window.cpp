@@ -52,10 +52,20 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         case WM_ERASEBKGND:
             return 1;
+        case WM_DESTROY:
+            // Closed from outside (Task Manager's "End task" sends WM_CLOSE,
+            // whose default handling destroys the window): a program without
+            // its window can show nothing and has lost its display and
+            // keyboard, so the demo ends as Escape would end it.
+            screen.windowDestroyed = 1;
+            screen.active = 0;
+            return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
     }
 }
+
+int32_t MainWindowDestroyed() { return screen.windowDestroyed; }
 
 HWND PlaceMainWindow(int32_t x, int32_t y, int32_t width, int32_t height, const char* title) {
     SetWindowTextA(screen.window, title);

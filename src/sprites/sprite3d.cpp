@@ -95,7 +95,9 @@ int32_t MakeSprite3D(int32_t number, int32_t spriteNumber) {
 }
 
 int32_t Begin3D() {
-    if (sprites3D.deviceNeeded && sprites3D.direct3D) {
+    // Without an open screen there is no back buffer to render into; the
+    // device is made at the first Begin3D that has one.
+    if (sprites3D.deviceNeeded && sprites3D.direct3D && screen.backBuffer) {
         // A device whose viewport could not be read is given up before the
         // next one is made, so retries do not pile devices up.
         if (sprites3D.device) {
@@ -143,9 +145,10 @@ void SetSprite3DBlend(DWORD source, DWORD destination) {
 HRESULT DrawSprite3D(int32_t number, int32_t x, int32_t y, DWORD alpha) {
     IDirect3DDevice7* device = sprites3D.device;
     if (!device) return E_FAIL;
-    // An empty 3D sprite (never made, cleared, or its sprite freed) has no
-    // texture to show: nothing is drawn rather than an untextured quad.
-    if (!Valid(number) || !sprites3D.sprite3DTable[number].texture) return DDERR_INVALIDPARAMS;
+    // A number outside the table has no record to read. An empty 3D sprite
+    // (never made, cleared, or its sprite freed) is drawn all the same, with
+    // no texture: an untextured quad in the vertex colour.
+    if (!Valid(number)) return DDERR_INVALIDPARAMS;
     const Sprite3DRecord& record = sprites3D.sprite3DTable[number];
     D3DTLVERTEX quad[4];
     const DWORD colorMask = (alpha << 24) | 0x00FFFFFF;

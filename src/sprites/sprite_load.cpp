@@ -41,6 +41,44 @@ bool LockFitsCopy(const DDSURFACEDESC2& lock, const BitmapInfo& info) {
     return lock.lPitch >= rowBytes;
 }
 
+// Reads the whole of file `name` into a GlobalAlloc buffer and hands it to
+// `use`, in the order the loader keeps: open, size, buffer, read, use, free,
+// close. Only a file read whole is used: a short or failed read is treated
+// like a file that cannot be opened. Null when `use` was not called.
+template <class Use>
+void* WithFileBytes(const char* name, Use use) {
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+
+    void* result = nullptr;
+    DWORD size = GetFileSize(file, nullptr);
+    if (size != INVALID_FILE_SIZE) {
+        BYTE* buffer = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size));
+        if (buffer) {
+            DWORD read = 0;
+            if (ReadFile(file, buffer, size, &read, nullptr) && read == size) result = use(buffer, size);
+            GlobalFree(buffer);
+        }
+    }
+    CloseHandle(file);
+    return result;
+}
+
+enum class Copied { lockFailed, refused, done };
+
+// The picture into the surface's memory, for the screen's depth and layout.
+Copied LockAndCopy(IDirectDrawSurface7* surface, const BitmapInfo& info) {
+    DDSURFACEDESC2 description;
+    std::memset(&description, 0, sizeof(description));
+    description.dwSize = sizeof(description);
+    if (surface->Lock(nullptr, &description, DDLOCK_WAIT, nullptr) != DD_OK) return Copied::lockFailed;
+    bool copied = LockFitsCopy(description, info) &&
+                  CopyBitmapToSurface(info, static_cast<BYTE*>(description.lpSurface), description.lPitch);
+    surface->Unlock(nullptr);
+    return copied ? Copied::done : Copied::refused;
+}
+
 char* CopyName(const char* name) {
     if (!name) name = "";
     size_t size = std::strlen(name) + 1;
@@ -52,26 +90,24 @@ char* CopyName(const char* name) {
 }  // namespace
 
 void* LoadSpriteFromFile(int32_t number, const char* name, int32_t mode) {
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    // A file that cannot be read whole leaves the slot as it was.
+    return WithFileBytes(name, [&](const BYTE* data, DWORD size) { return BuildSprite(number, data, size, mode, name); });
+}
 
-    void* result = nullptr;
-    DWORD size = GetFileSize(file, nullptr);
-    if (size != INVALID_FILE_SIZE) {
-        BYTE* buffer = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size));
-        if (buffer) {
-            // Only a file read whole is decoded: a short or failed read leaves
-            // the slot as it was, like a file that cannot be opened.
-            DWORD read = 0;
-            if (ReadFile(file, buffer, size, &read, nullptr) && read == size) {
-                result = BuildSprite(number, buffer, size, mode, name);
-            }
-            GlobalFree(buffer);
-        }
-    }
-    CloseHandle(file);
-    return result;
+void* RefillSpriteFromFile(int32_t number) {
+    if (number < 0 || number >= sprites.spriteCapacity || !sprites.spriteTable) return nullptr;
+    const SpriteRecord& record = sprites.spriteTable[number];
+    if (!record.surface || record.bitDepth == kRawBlockDepth || !record.fileName) return nullptr;
+    IDirectDrawSurface7* surface = SpriteSurface(record);
+    return WithFileBytes(record.fileName, [&](const BYTE* data, DWORD size) -> void* {
+        // Only the picture the surface was made for fits it: a file that has
+        // changed its size or depth since is left alone.
+        BitmapInfo info;
+        if (!ReadBitmapHeader(data, size, &info) || info.width != record.width || info.height != record.height ||
+            info.bitCount != static_cast<uint16_t>(record.bitDepth))
+            return nullptr;
+        return LockAndCopy(surface, info) == Copied::done ? surface : nullptr;
+    });
 }
 
 void* BuildSprite(int32_t number, const BYTE* data, size_t length, int32_t mode, const char* name) {
@@ -99,14 +135,10 @@ void* BuildSprite(int32_t number, const BYTE* data, size_t length, int32_t mode,
     }
 
     IDirectDrawSurface7* surface = SpriteSurface(*record);
-    DDSURFACEDESC2 description;
-    std::memset(&description, 0, sizeof(description));
-    description.dwSize = sizeof(description);
-    if (surface->Lock(nullptr, &description, DDLOCK_WAIT, nullptr) != DD_OK) return nullptr;
-    bool copied = LockFitsCopy(description, info) && CopyBitmapToSurface(info, static_cast<BYTE*>(description.lpSurface), description.lPitch);
-    surface->Unlock(nullptr);
+    Copied copied = LockAndCopy(surface, info);
+    if (copied == Copied::lockFailed) return nullptr;
     surface->SetColorKey(DDCKEY_SRCBLT, &SpriteColorKey);
-    return copied ? record->surface : nullptr;
+    return copied == Copied::done ? record->surface : nullptr;
 }
 
 void* CreateSpriteSurface(SpriteRecord* record, int32_t width, int32_t height, int32_t depth, int32_t mode) {
