@@ -166,4 +166,12 @@ TEST(Convert, FloatToIntIsTheFloorAndIndefiniteOutsideTheRange) {
     for (auto [x, floor] : cases) EXPECT_EQ(FloatToInt(x), floor) << x;
 }
 
+TEST(Convert, TruncToIntCutsTowardZeroAndIsIndefiniteOutsideTheRange) {
+    const std::pair<long double, int32_t> cases[] = {
+        {2.7L, 2}, {-2.7L, -2}, {-0.5L, 0}, {319.999L, 319}, {2147483647.9L, INT32_MAX}, {-2147483648.9L, INT32_MIN},
+        {2147483648.0L, INT32_MIN}, {-2147483649.0L, INT32_MIN}, {1e30L, INT32_MIN},
+        {std::numeric_limits<long double>::infinity(), INT32_MIN}, {std::nanl(""), INT32_MIN}};
+    for (auto [v, cut] : cases) EXPECT_EQ(TruncToInt(v), cut) << static_cast<double>(v);
+}
+
 }  // namespace

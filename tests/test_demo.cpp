@@ -209,6 +209,17 @@ TEST_F(DemoTest, AQuitEndsTheDemoWhicheverKeyboardStepFailed) {
     }
 }
 
+// Every frame is captured unless RINGSCROLLER_CAPTURE_EVERY is a count in
+// plain digits; a sign or a space does not make some other number of it.
+TEST_F(DemoTest, CaptureEveryTakesOnlyAPlainCount) {
+    for (auto [every, frames] : {std::pair{"2", 2u}, {"-1", 3u}, {" 2", 3u}, {"0", 3u}, {"2x", 3u}}) {
+        SetUp();
+        setenv("RINGSCROLLER_CAPTURE_EVERY", every, 1);
+        EXPECT_EQ(Run(3), 0);
+        EXPECT_EQ(Frames(), frames) << "\"" << every << "\"";
+    }
+}
+
 // Frame 91 shows the ring lit when the particle bitmap is there (see
 // tests/frames.ref); without it no sprite is drawn: frame 91 is as black as
 // frame 1, and the loop still ends.

@@ -95,6 +95,12 @@ TEST_F(DrawingTest, BeginSetsUpTheContextEndPutsItBackAndWhileIdleNothingChanges
 
 TEST_F(DrawingTest, FrontColourIsRedLowUnclampedAndModesChooseFillRasterAndBackground) {
     BeginDrawing(&output);
+    // Summed without masking, wrapping at 32 bits like the value itself
+    // (what GDI then makes of the top byte is its own business).
+    for (auto [r, g, b, packed] : {std::tuple{-1, 0, 0, 0xFFFFFFFFu}, {INT32_MAX, INT32_MAX, INT32_MAX, 0x7FFEFEFFu}}) {
+        SetFrontColor(r, g, b);
+        EXPECT_EQ(drawing.frontColor, packed) << r;
+    }
     for (auto [r, g, b, packed] : {std::tuple{255, 255, 255, 0x00FFFFFFu}, {256, 0, 0, 0x00000100u}}) {
         HBRUSH oldBrush = drawing.colorBrush;
         SetFrontColor(r, g, b);
@@ -273,6 +279,20 @@ TEST_F(BackBufferDrawingTest, TheOutputLendsTheBackBuffersContextOnceUntilGivenB
     }
     CloseScreen();
     EXPECT_EQ(BackBufferOutput(), nullptr) << "no open screen";
+}
+
+// Ending a drawing on the back buffer, by EndDrawing or by a flip, puts the
+// brush and pen it found back once each, and gives the context back once.
+TEST_F(BackBufferDrawingTest, EndingADrawingPutsItsObjectsBackOnce) {
+    for (bool byFlip : {false, true}) {
+        ASSERT_NE(BeginDrawing(BackBufferOutput()), nullptr);
+        faults::StartRecording();
+        if (byFlip) FlipBuffers();
+        else EndDrawing();
+        EXPECT_EQ(faults::RecordedMatching({"SelectObject", "IDirectDrawSurface7::ReleaseDC"}),
+                  (Calls{"SelectObject brush", "SelectObject pen", "IDirectDrawSurface7::ReleaseDC backbuffer"}))
+            << (byFlip ? "flip" : "EndDrawing");
+    }
 }
 
 // A flip gives the back buffer's context back; the drawing that held it ends

@@ -1,5 +1,7 @@
 // Sprites: bitmap decoding on memory alone, the sprite table, loading files
 // into it on an open 640 x 480 x 16 screen, and 3D sprites.
+#include <sys/stat.h>
+
 #include <functional>
 #include <iterator>
 
@@ -181,15 +183,21 @@ TEST_F(SpriteTest, LoadsAFileUprightAndFailedReadsLeaveTheSlotAlone) {
         for (int x = 0; x < 3; ++x) EXPECT_EQ(pixels->ReadRaw(x, y), x ? packed[2 - y] : 0u) << x << ", " << y;
     EXPECT_TRUE(pixels->hasColorKey && pixels->colorKeyLow == 0 && pixels->colorKeyHigh == 0);
 
+    // A FIFO would block the open until some writer came; like a folder or a
+    // device, it is no file to load and is refused at once.
+    const std::string fifo = temp.path + ".fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const SpriteRecord before = Slot(7);
     struct { const char* fault; const char* name; int number; } cases[] = {{nullptr, "/nonexistent/a.bmp", 7},
         {nullptr, nullptr, 7}, {"ReadFile", path, 7}, {"ReadFileShort", path, 7}, {"GlobalAlloc", path, 7},
-        {nullptr, "/", 7}, {"HeapReAlloc", path, 5000}, {nullptr, path, -1}};
+        {nullptr, "/", 7}, {nullptr, fifo.c_str(), 7}, {nullptr, "/dev/zero", 7}, {"HeapReAlloc", path, 5000},
+        {nullptr, path, -1}};
     for (const auto& c : cases) {
         if (c.fault) faults::Fail(c.fault, 1);
         EXPECT_EQ(LoadSpriteFromFile(c.number, c.name, kModeOffscreen), nullptr) << (c.fault ? c.fault : "") << c.number;
     }
     EXPECT_TRUE(Slot(7).surface == before.surface && Slot(7).fileName == before.fileName && SpritePixels(7) == pixels);
+    std::remove(fifo.c_str());
 }
 
 TEST_F(SpriteTest, ModeChoosesWhereThePictureLivesAndTheDepthRuleWhatLoads) {

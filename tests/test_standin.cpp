@@ -96,6 +96,132 @@ TEST_F(StandinTest, AClosedWindowIsDestroyedAndTheKeyboardStillSeesEscape) {
     CloseKeyboard();
 }
 
+// The software device records draws and rasterises them later, on threads;
+// used in ways the runtime never uses, it must still give what drawing each
+// draw at once gives: another device's scene rendering into the texture, the
+// program writing a locked texture between draws, a texture that is the
+// device's own target. And a device needs a target.
+class DeviceUseTest : public StandinTest {
+protected:
+    void SetUp() override {
+        StandinTest::SetUp();
+        void* object = nullptr;
+        ASSERT_EQ(screen.directDraw->QueryInterface(IID_IDirect3D7, &object), DD_OK);
+        direct3D = static_cast<IDirect3D7*>(object);
+    }
+    void TearDown() override {
+        for (IUnknown* o : owned) o->Release();
+        if (direct3D) direct3D->Release();
+        StandinTest::TearDown();
+    }
+    IDirectDrawSurface7* Texture(int side) {
+        DDSURFACEDESC2 d{};
+        d.dwSize = sizeof d;
+        d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+        d.dwWidth = d.dwHeight = side;
+        d.ddsCaps.dwCaps = DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE;
+        IDirectDrawSurface7* s = nullptr;
+        EXPECT_EQ(screen.directDraw->CreateSurface(&d, &s, nullptr), DD_OK);
+        owned.push_back(s);
+        return s;
+    }
+    IDirect3DDevice7* Device(IDirectDrawSurface7* target) {
+        IDirect3DDevice7* device = nullptr;
+        EXPECT_EQ(direct3D->CreateDevice(IID_IDirect3DHALDevice, target, &device), D3D_OK);
+        if (device) owned.insert(owned.begin(), device);  // released before the surfaces
+        return device;
+    }
+    // A quad from (x, y) to (x + w, y + h) showing the whole texture.
+    static HRESULT Quad(IDirect3DDevice7* device, float x, float y, float w, float h, D3DCOLOR color = 0xFFFFFFFF) {
+        D3DTLVERTEX v[4] = {{x, y, 0, 1, color, 0, 0, 0}, {x + w, y, 0, 1, color, 0, 1, 0},
+                            {x, y + h, 0, 1, color, 0, 0, 1}, {x + w, y + h, 0, 1, color, 0, 1, 1}};
+        return device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0);
+    }
+    IDirect3D7* direct3D = nullptr;
+    std::vector<IUnknown*> owned;
+};
+
+TEST_F(DeviceUseTest, DrawsKeepTheirOrderAcrossDevicesLocksAndTheirOwnTarget) {
+    IDirectDrawSurface7* texture = Texture(32);
+    IDirect3DDevice7* intoTexture = Device(texture);
+    IDirect3DDevice7* intoBack = Device(screen.backBuffer);
+    ASSERT_TRUE(intoTexture && intoBack);
+
+    // One device's open scene paints the texture white; the other draws it.
+    ASSERT_EQ(intoTexture->BeginScene(), D3D_OK);
+    ASSERT_EQ(Quad(intoTexture, 0, 0, 32, 32), D3D_OK);
+    ASSERT_EQ(intoBack->BeginScene(), D3D_OK);
+    ASSERT_EQ(intoBack->SetTexture(0, texture), D3D_OK);
+    ASSERT_EQ(Quad(intoBack, 100, 100, 32, 32), D3D_OK);
+    ASSERT_EQ(intoBack->EndScene(), D3D_OK);
+    ASSERT_EQ(intoTexture->EndScene(), D3D_OK);
+    EXPECT_EQ(Back().ReadRaw(110, 110), 0xFFFFu) << "the texture as the other scene left it";
+
+    // The program writes the locked texture between two draws from it.
+    DDSURFACEDESC2 d{};
+    d.dwSize = sizeof d;
+    ASSERT_EQ(texture->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
+    auto paint = [&](WORD value) {
+        for (DWORD y = 0; y < d.dwHeight; ++y)
+            for (DWORD x = 0; x < d.dwWidth; ++x)
+                reinterpret_cast<WORD*>(static_cast<BYTE*>(d.lpSurface) + y * d.lPitch)[x] = value;
+    };
+    ASSERT_EQ(intoBack->BeginScene(), D3D_OK);
+    paint(0xF800);
+    Quad(intoBack, 200, 100, 32, 32);
+    paint(0x07E0);
+    Quad(intoBack, 300, 100, 32, 32);
+    ASSERT_EQ(intoBack->EndScene(), D3D_OK);
+    texture->Unlock(nullptr);
+    EXPECT_EQ(Back().ReadRaw(210, 110), 0xF800u);
+    EXPECT_EQ(Back().ReadRaw(310, 110), 0x07E0u) << "not an earlier copy of the texture";
+
+    // A device drawing its own target, shrunk and then over what it drew:
+    // the same bytes as with every draw finished before the next (a lock).
+    IDirectDrawSurface7* own[2] = {Texture(32), Texture(32)};
+    std::vector<BYTE> results[2];
+    for (int way = 0; way < 2; ++way) {
+        standin::Surface& s = *standin::SurfaceOf(own[way]);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x) s.WriteRaw(x, y, (x * 7 + y * 13) * 97 & 0xFFFF);
+        s.Touch();
+        IDirect3DDevice7* device = Device(own[way]);
+        ASSERT_EQ(device->BeginScene(), D3D_OK);
+        ASSERT_EQ(device->SetTexture(0, own[way]), D3D_OK);
+        const float quads[][4] = {{0, 0, 16, 16}, {8, 8, 24, 24}, {4, 20, 12, 12}};
+        for (const auto& q : quads) {
+            ASSERT_EQ(Quad(device, q[0], q[1], q[2], q[3]), D3D_OK);
+            if (way == 1) {
+                ASSERT_EQ(own[way]->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
+                own[way]->Unlock(nullptr);
+            }
+        }
+        ASSERT_EQ(device->EndScene(), D3D_OK);
+        results[way] = s.pixels;
+    }
+    EXPECT_TRUE(results[0] == results[1]);
+
+    // No target at all is refused, and said so.
+    faults::StartRecording();
+    IDirect3DDevice7* none = nullptr;
+    EXPECT_NE(direct3D->CreateDevice(IID_IDirect3DHALDevice, nullptr, &none), D3D_OK);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(CountRecorded("IDirect3D7::CreateDevice (no render target)"), 1);
+}
+
+// Begin3D makes no device while there is no back buffer (a screen that did
+// not open), and makes it once there is one.
+TEST_F(RuntimeTest, Begin3DWithoutABackBufferMakesNoDevice) {
+    Start();
+    ASSERT_EQ(InitSprite3DSystem(), 1);
+    faults::StartRecording();
+    EXPECT_EQ(Begin3D(), 0);
+    EXPECT_TRUE(faults::RecordedMatching({"IDirect3D7::CreateDevice"}).empty());
+    ASSERT_EQ(OpenScreen(640, 480, 16, " "), 1);
+    EXPECT_EQ(Begin3D(), 1);
+    End3D();
+}
+
 }  // namespace
 
 // The window and the captures show the primary through the converter's

@@ -9,6 +9,7 @@
 // rasterises them when it must be done (EndScene, or before ddraw lets
 // anything else at a surface's pixels), in bands of rows on a few threads
 // of its own. The bytes are the same as drawing each at once.
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -155,13 +156,25 @@ public:
             result = Failed("IDirect3DDevice7::DrawPrimitive", D3DERR_SCENE_NOT_IN_SCENE);
         } else if (targetSurface->lost) {
             result = Failed("IDirect3DDevice7::DrawPrimitive", DDERR_SURFACELOST);
-        } else if (targetSurface->busy || (textureSurface && textureSurface->busy)) {
-            // The program is at these pixels itself (a lock or a device
-            // context): its reads and writes and this draw keep their order.
-            Finish();
-            standin::DrawTriangleStrip(*targetSurface, textureSurface, state, v, count);
         } else {
-            queue.Add(*targetSurface, textureSurface, state, v, count);
+            // Another device's recorded draws may write what this one reads
+            // or read what it writes: theirs come first, as if each had been
+            // drawn at once.
+            if (liveDevices.size() > 1) {
+                for (Device* other : liveDevices)
+                    if (other != this) other->Finish();
+            }
+            if (targetSurface->busy || (textureSurface && (textureSurface->busy || textureSurface == targetSurface))) {
+                // The program is at these pixels itself (a lock or a device
+                // context), or the draw samples the surface it draws into:
+                // drawn now, in order, from the texture as it is this moment
+                // (the texture's copies made for earlier draws are stale).
+                Finish();
+                if (textureSurface) textureSurface->Touch();
+                standin::DrawTriangleStrip(*targetSurface, textureSurface, state, v, count);
+            } else {
+                queue.Add(*targetSurface, textureSurface, state, v, count);
+            }
         }
         // Copied last: the caller has only just written the vertices, in
         // pieces, and wide reads of them right away would wait for those.
@@ -204,6 +217,13 @@ public:
         if (faults::Hit("IDirect3D7::CreateDevice")) return Failed("IDirect3D7::CreateDevice (scheduled)", DDERR_GENERIC);
         if (deviceClass != IID_IDirect3DHALDevice)
             return Failed("IDirect3D7::CreateDevice (only the HAL device)", D3DERR_INVALID_DEVICE);
+        if (!target) {
+            // A program that hands over no surface has lost track of its
+            // screen; said always, and recorded for the tests.
+            faults::Record("IDirect3D7::CreateDevice (no render target)");
+            std::fprintf(stderr, "ringscroller: IDirect3D7::CreateDevice was given no render target\n");
+            return Failed("IDirect3D7::CreateDevice (no render target)", DDERR_INVALIDPARAMS);
+        }
         standin::Surface* s = standin::SurfaceOf(target);
         if (!s || !(s->caps & DDSCAPS_3DDEVICE))
             return Failed("IDirect3D7::CreateDevice (target without DDSCAPS_3DDEVICE)", DDERR_INVALIDPARAMS);

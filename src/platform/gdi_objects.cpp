@@ -132,6 +132,8 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
     DeviceContext* context = standin::DcOf(dc);
     GdiObject* o = standin::ObjectOf(object);
     if (!context || !o) return nullptr;
+    faults::Record(o->kind == GdiKind::brush ? "SelectObject brush" : o->kind == GdiKind::pen ? "SelectObject pen"
+                                                                                              : "SelectObject font");
     switch (o->kind) {
         case GdiKind::brush: {
             HGDIOBJ previous = context->brush;

@@ -3,6 +3,10 @@
 // Windows' rounding, and ExitProcess.
 #include "platform/kernel.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -201,8 +205,19 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
     if (!fileName || faults::Hit(std::string("CreateFileA ") + fileName)) return INVALID_HANDLE_VALUE;
-    std::FILE* stream = std::fopen(fileName, "rb");
+    // Only a regular file is a file here. Opening a FIFO would wait for a
+    // writer, in a call no signal interrupts (SA_RESTART), and a device has
+    // no size; both are refused, and the open itself never waits.
+    int fd = ::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        standin::TraceFailure(std::string("CreateFileA ") + fileName + " (not a regular file)", E_ACCESSDENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
     if (!stream) {
+        if (fd >= 0) ::close(fd);
         standin::TraceFailure(std::string("CreateFileA ") + fileName, E_FAIL);
         return INVALID_HANDLE_VALUE;
     }
