@@ -56,6 +56,15 @@ for moment in TERM:caught INT:caught TERM:font INT:font; do
   [ "$code" -eq 0 ] || fail "SIG$moment: exit code $code, expected 0"
 done
 
+# A glimrotan.bmp that is a FIFO with no writer is no picture: the program
+# must not wait on it (nor on SIGTERM) but run on without its sprite.
+mkdir "$work/fifo"
+mkfifo "$work/fifo/glimrotan.bmp"
+(cd "$work/fifo" && RINGSCROLLER_DISPLAY=headless RINGSCROLLER_ESCAPE_AFTER=3 timeout -s KILL 20 "$bin/ringscroller" \
+  >/dev/null 2>&1)
+code=$?
+[ "$code" -eq 0 ] || fail "with glimrotan.bmp a FIFO: exit code $code, expected 0 at once"
+
 env -u DISPLAY -u WAYLAND_DISPLAY RINGSCROLLER_TRACE=1 \
   RINGSCROLLER_DISPLAY=headless RINGSCROLLER_ESCAPE_AFTER=$frames \
   RINGSCROLLER_CAPTURE="$work/frames" RINGSCROLLER_CAPTURE_EVERY=$every \
