@@ -4,8 +4,14 @@
 //
 // Settings come from the environment the first time the display is asked
 // for (Kind or Present), so a test can set them after resetting the
-// display. Any SDL failure falls back to headless: the program runs on and
-// its frames still reach the capture folder.
+// display. A display that cannot be opened falls back to headless, and says
+// so: the program runs on and its frames still reach the capture folder.
+//
+// "In front", as the stand-in's activation: a window is active while it is
+// shown and not minimised, whether or not it has the keyboard focus (another
+// window beside it may be typed into while the ring goes on turning); only
+// the keyboard needs the focus. Full screen keeps Windows' meaning: losing
+// the focus is deactivation.
 #include <SDL.h>
 #include <png.h>
 
@@ -22,6 +28,7 @@
 #include "platform/host/environment.h"
 #include "platform/host/host.h"
 #include "platform/host/pixels.h"
+#include "platform/host/sdl/pacing.h"
 #include "platform/standin.h"
 
 namespace standin::host {
@@ -42,9 +49,16 @@ struct DisplayState {
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
     int textureWidth = 0, textureHeight = 0;
-    bool vsync = false;
-    std::chrono::steady_clock::time_point nextFrame{};
+    FramePacer pacer;
     bool cursorShown = true;
+
+    // The window as its events left it; a new window is shown and focused.
+    bool focused = true;
+    bool minimised = false;
+    bool hidden = false;
+    // What the stand-in was last told.
+    bool active = true;
+    bool keyboard = true;
 
     PixelConverter pixels;
     std::vector<BYTE> rgb;
@@ -68,8 +82,23 @@ void CloseVideo() {
     state.videoInit = false;
 }
 
+std::string DisplayName() {
+    for (const char* variable : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+        const char* name = std::getenv(variable);
+        if (name && *name) return name;
+    }
+    return "";
+}
+
+// Said always, not only when tracing: a program that meant to show a window
+// and runs without one must not do so silently.
+void CannotOpenDisplay(const std::string& why) {
+    std::fprintf(stderr, "ringscroller: cannot open display \"%s\" (%s); running headless\n", DisplayName().c_str(),
+                 why.c_str());
+}
+
 void FallBackToHeadless(const std::string& why) {
-    Trace(why + (state.videoInit ? std::string(": ") + SDL_GetError() : std::string()) + "; running headless");
+    CannotOpenDisplay(why + (state.videoInit ? std::string(": ") + SDL_GetError() : std::string()));
     CloseVideo();
     state.kind = DisplayKind::headless;
 }
@@ -78,6 +107,19 @@ bool HasDisplayServer() {
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x && *x) || (wayland && *wayland);
+}
+
+// SDL falls back to drivers that show nothing when no display answers (a
+// stale DISPLAY from an ssh session): offscreen, then dummy and evdev when
+// asked for. Only a driver the user named in SDL_VIDEODRIVER may be one.
+bool ShowsNothing(const char* driver) {
+    const char* wanted = std::getenv("SDL_VIDEODRIVER");
+    if (wanted && *wanted) return false;
+    if (!driver) return true;
+    for (const char* blind : {"offscreen", "dummy", "evdev"}) {
+        if (std::strcmp(driver, blind) == 0) return true;
+    }
+    return false;
 }
 
 void Resolve() {
@@ -102,7 +144,11 @@ void Resolve() {
         // keep a second signal from ending a program that hangs.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-            Trace(std::string("SDL video: ") + SDL_GetError());
+            CannotOpenDisplay(SDL_GetError());
+            state.kind = DisplayKind::headless;
+        } else if (ShowsNothing(SDL_GetCurrentVideoDriver())) {
+            CannotOpenDisplay(std::string("SDL found only its ") + SDL_GetCurrentVideoDriver() + " driver");
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
             state.kind = DisplayKind::headless;
         } else {
             state.videoInit = true;
@@ -137,6 +183,13 @@ bool OpenWindow(int width, int height) {
         // own size while SDL draws for the whole screen. A borderless window
         // already covering the display looks the same either way.
         flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        // Losing the focus deactivates the program (it presents nothing and
+        // its video memory is lost, as on Windows); the window itself stays
+        // where it is. The desktop's mode was never changed, so there is
+        // nothing to give back by minimising, and a second monitor's user
+        // keeps the picture of the last frame. Said outright rather than
+        // left to SDL's default, which depends on the kind of full screen.
+        SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
         SDL_Rect bounds;
         if (SDL_GetDisplayBounds(0, &bounds) == 0 && bounds.w > 0 && bounds.h > 0) {
             x = bounds.x;
@@ -159,9 +212,15 @@ bool OpenWindow(int width, int height) {
     if (!state.renderer) state.renderer = SDL_CreateRenderer(state.window, -1, 0);
     if (!state.renderer) return false;
     SDL_RendererInfo info;
-    state.vsync = SDL_GetRendererInfo(state.renderer, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC);
+    bool vsync = SDL_GetRendererInfo(state.renderer, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC);
+    SDL_DisplayMode mode;
+    int display = SDL_GetWindowDisplayIndex(state.window);
+    int refresh = display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 ? mode.refresh_rate : 0;
+    state.pacer.Start(vsync, refresh);
+    Trace("vsync " + std::string(vsync ? "on" : "off") + ", display at " + std::to_string(refresh) + " Hz: " +
+          (state.pacer.Locked() ? "each frame presented " + std::to_string(state.pacer.PresentsPerFrame()) + " times"
+                                : std::string("frames on a 60 Hz clock")));
     SDL_ShowCursor(state.cursorShown ? SDL_ENABLE : SDL_DISABLE);
-    state.nextFrame = std::chrono::steady_clock::now();
     return true;
 }
 
@@ -204,14 +263,8 @@ bool WritePng(const std::string& path, int width, int height, const BYTE* rgb) {
     return std::fclose(file) == 0;
 }
 
-void Pace() {
-    if (state.vsync) return;
-    using clock = std::chrono::steady_clock;
-    const auto frame = std::chrono::microseconds(16667);
-    auto now = clock::now();
-    if (now < state.nextFrame) std::this_thread::sleep_until(state.nextFrame);
-    // A late frame starts a new schedule rather than rushing to catch up.
-    state.nextFrame = std::max(now, state.nextFrame) + frame;
+void SleepUntil(FramePacer::Time when) {
+    if (when > FramePacer::Clock::now()) std::this_thread::sleep_until(when);
 }
 
 void Show(const Surface& s) {
@@ -224,11 +277,34 @@ void Show(const Surface& s) {
         return;
     }
     SDL_UpdateTexture(state.texture, nullptr, state.rgb.data(), s.width * 3);
-    SDL_SetRenderDrawColor(state.renderer, 0, 0, 0, 255);
-    SDL_RenderClear(state.renderer);
-    SDL_RenderCopy(state.renderer, state.texture, nullptr, nullptr);
-    SDL_RenderPresent(state.renderer);
-    Pace();
+    SleepUntil(state.pacer.PresentAt(FramePacer::Clock::now()));
+    // What a present leaves in the back buffer is undefined: each one is
+    // drawn whole.
+    for (int i = 0; i < state.pacer.PresentsPerFrame(); ++i) {
+        SDL_SetRenderDrawColor(state.renderer, 0, 0, 0, 255);
+        SDL_RenderClear(state.renderer);
+        SDL_RenderCopy(state.renderer, state.texture, nullptr, nullptr);
+        SDL_RenderPresent(state.renderer);
+    }
+    state.pacer.Presented(FramePacer::Clock::now());
+}
+
+// Tells the stand-in what the window's state now means: activation (shown
+// and not minimised; in full screen also focused) and the keyboard (focused
+// and shown). Called after every window event, so a focus lost and won back
+// within one frame still deactivates, as on Windows.
+void WindowChanged() {
+    const bool shown = !state.minimised && !state.hidden;
+    const bool active = shown && (state.kind != DisplayKind::fullscreen || state.focused);
+    const bool keyboard = shown && state.focused;
+    if (keyboard != state.keyboard) {
+        state.keyboard = keyboard;
+        HostKeyboardFocusChanged(keyboard);
+    }
+    if (active != state.active) {
+        state.active = active;
+        HostActivationChanged(active);
+    }
 }
 
 }  // namespace
@@ -263,20 +339,31 @@ void PumpEvents() {
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_QUIT, SDL_QUIT) > 0) RequestEscape();
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT) > 0) {
         switch (e.window.event) {
-            case SDL_WINDOWEVENT_FOCUS_GAINED: HostFocusChanged(true); break;
-            case SDL_WINDOWEVENT_FOCUS_LOST: HostFocusChanged(false); break;
-            case SDL_WINDOWEVENT_MINIMIZED: LoseAllSurfaces(); break;
+            case SDL_WINDOWEVENT_FOCUS_GAINED: state.focused = true; break;
+            case SDL_WINDOWEVENT_FOCUS_LOST: state.focused = false; break;
+            case SDL_WINDOWEVENT_MINIMIZED: state.minimised = true; break;
+            case SDL_WINDOWEVENT_RESTORED:
+            case SDL_WINDOWEVENT_MAXIMIZED: state.minimised = false; break;
+            case SDL_WINDOWEVENT_HIDDEN: state.hidden = true; break;
+            case SDL_WINDOWEVENT_SHOWN: state.hidden = false; break;
             case SDL_WINDOWEVENT_CLOSE: RequestEscape(); break;
             case SDL_WINDOWEVENT_EXPOSED: HostExposed(); break;
             default: break;
         }
+        WindowChanged();
     }
     // Key events stay queued for the keyboard; nothing else is wanted.
     SDL_FlushEvents(SDL_FIRSTEVENT + 1, SDL_KEYDOWN - 1);
     SDL_FlushEvents(SDL_KEYUP + 1, SDL_LASTEVENT);
 }
 
-void MessageLoopPassed(bool) {}
+void MessageLoopPassed(bool active) {
+    // An active program waits in its presents. An inactive one presents
+    // nothing, so it waits here for the mode's next tick instead of drawing
+    // unseen frames as fast as it can; headless never waits.
+    if (active || !state.window) return;
+    SleepUntil(state.pacer.NextTick(FramePacer::Clock::now()));
+}
 
 void CursorShown(bool shown) {
     state.cursorShown = shown;
