@@ -1,8 +1,9 @@
 // The web host's display: the primary surface on the page's canvas, scaled
 // to the page by its style sheet (aspect kept, crisp pixels), and the page's
-// focus as the window's. The runtime's frame loop stays a blocking loop:
-// Present hands the frame to the canvas, then yields to the browser until
-// its next animation frame (ASYNCIFY), which is also the pacing.
+// visibility and focus as the window's. The runtime's frame loop stays a
+// blocking loop: Present hands the frame to the canvas, then yields to the
+// browser until the mode's next 60 Hz tick (ASYNCIFY); screen.js has the
+// presenters and the pacing.
 #include <emscripten.h>
 
 #include <vector>
@@ -15,43 +16,68 @@
 
 namespace {
 
-// The canvas gets each frame as RGBA; the page is told of it with a `frame`
-// event on the canvas: {frame: presented count from 1, drawMs: the program's
-// own time for the frame, from the end of the last wait to this Present,
-// presentMs: this Present's conversion and canvas update}.
-EM_JS(void, PutFrame, (const BYTE* rgba, int width, int height, double frame, double presentStart), {
-    const canvas = Module.canvas;
-    if (canvas.width !== width || canvas.height !== height) {
-        canvas.width = width;
-        canvas.height = height;
-    }
-    Module.context = Module.context || canvas.getContext('2d', {alpha: false});
-    Module.context.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4), width, height), 0, 0);
-    const drawMs = Module.resumedAt === undefined ? 0 : presentStart - Module.resumedAt;
-    const presentMs = performance.now() - presentStart;
-    canvas.dispatchEvent(new CustomEvent('frame', {detail: {frame: frame, drawMs: drawMs, presentMs: presentMs}}));
+EM_JS(int, OpenPresenter, (), {
+    Module.screen = screenPresenter(Module.canvas);
+    return Module.screen.takes565 ? 1 : 0;
 });
 
-// A hidden tab has no animation frames; the program simply waits there.
-EM_ASYNC_JS(void, WaitForAnimationFrame, (), {
-    await new Promise(resolve => requestAnimationFrame(resolve));
+// After each frame the canvas gets a `frame` event: {frame: presented count
+// from 1, drawMs: the program's own time for the frame, from the end of the
+// last wait to this Present, presentMs: this Present's conversion and canvas
+// update, path: how the canvas is drawn}.
+EM_JS(void, PutFrame, (const void* pixels, int width, int height, int row, int is565, double frame,
+                       double presentStart), {
+    const view = is565 ? new Uint16Array(HEAPU8.buffer, pixels, row * (height - 1) + width)
+                       : new Uint8Array(HEAPU8.buffer, pixels, width * height * 4);
+    Module.screen.put(view, width, height, row);
+    const drawMs = Module.resumedAt === undefined ? 0 : presentStart - Module.resumedAt;
+    const presentMs = performance.now() - presentStart;
+    Module.canvas.dispatchEvent(new CustomEvent('frame', {detail: {frame: frame, drawMs: drawMs,
+                                                                   presentMs: presentMs, path: Module.screen.name}}));
+});
+
+// A program that starts behind (a page opened in a background tab) waits
+// here before it has presented anything.
+EM_ASYNC_JS(void, WaitForTick, (), {
+    Module.pacer = Module.pacer || {};
+    await waitForScreenTick(Module.pacer);
     Module.resumedAt = performance.now();
 });
 
-EM_JS(int, PageInFront, (), {
-    return document.visibilityState === 'visible' && document.hasFocus() ? 1 : 0;
+// Bit 0: the page is visible; bit 1: it has the focus; bit 2: it was hidden
+// at some moment since the last look.
+EM_JS(int, LookAtPage, (), {
+    Module.watcher = Module.watcher || pageWatcher();
+    const visible = document.visibilityState === 'visible';
+    const seen = (visible ? 1 : 0) | (document.hasFocus() ? 2 : 0) | (Module.watcher.wasHidden ? 4 : 0);
+    Module.watcher.wasHidden = false;
+    return seen;
+});
+
+EM_JS(void, StopWatchingPage, (), {
+    if (Module.watcher) Module.watcher.stop();
+    Module.watcher = null;
 });
 
 EM_JS(void, SetCanvasCursor, (int shown), { Module.canvas.style.cursor = shown ? "auto" : "none"; });
 
 struct DisplayState {
     unsigned long long presented = 0;
-    bool inFront = true;  // as the stand-in starts
+    bool opened = false;
+    bool takes565 = false;
+    // As the stand-in starts: in front, with the keyboard.
+    bool active = true;
+    bool keyboard = true;
     standin::host::PixelConverter pixels;
     std::vector<BYTE> rgba;
 };
 
 DisplayState state;
+
+bool Is565(const standin::PixelLayout& layout) {
+    return layout.bitsPerPixel == 16 && layout.redMask == 0xF800 && layout.greenMask == 0x07E0 &&
+           layout.blueMask == 0x001F;
+}
 
 }  // namespace
 
@@ -65,27 +91,52 @@ bool VideoActive() { return true; }
 void Present(const Surface& primary) {
     const double start = emscripten_get_now();
     ++state.presented;
-    if (primary.width > 0 && primary.height > 0 && !primary.pixels.empty()) {
-        state.pixels.ToRgba(primary, state.rgba);
-        PutFrame(state.rgba.data(), primary.width, primary.height, static_cast<double>(state.presented), start);
+    if (!state.opened) {
+        state.opened = true;
+        state.takes565 = OpenPresenter() != 0;
     }
-    WaitForAnimationFrame();
+    if (primary.width > 0 && primary.height > 0 && !primary.pixels.empty()) {
+        const double frame = static_cast<double>(state.presented);
+        if (state.takes565 && Is565(primary.layout) && primary.pitch % 2 == 0) {
+            PutFrame(primary.pixels.data(), primary.width, primary.height, primary.pitch / 2, 1, frame, start);
+        } else {
+            state.pixels.ToRgba(primary, state.rgba);
+            PutFrame(state.rgba.data(), primary.width, primary.height, primary.width, 0, frame, start);
+        }
+    }
+    WaitForTick();
 }
 
+// A visible page is in front, as a shown window: it goes on drawing while a
+// page around it (or another window) has the focus, and only its keyboard
+// needs the focus. A hidden page (another tab, a minimised window) is behind:
+// inactive, and its display is lost.
 void PumpEvents() {
-    const bool inFront = PageInFront() != 0;
-    if (inFront != state.inFront) {
-        state.inFront = inFront;
+    const int page = LookAtPage();
+    const bool visible = (page & 1) != 0;
+    const bool keyboard = visible && (page & 2) != 0;
+    if ((page & 4) && visible && state.active) {
         ForgetHeldKeys();
-        HostFocusChanged(inFront);
+        HostActivationChanged(false);
+        state.active = false;
+    }
+    if (visible != state.active) {
+        state.active = visible;
+        if (!visible) ForgetHeldKeys();
+        HostActivationChanged(visible);
+    }
+    if (keyboard != state.keyboard) {
+        state.keyboard = keyboard;
+        ForgetHeldKeys();
+        HostKeyboardFocusChanged(keyboard);
     }
 }
 
 void MessageLoopPassed(bool active) {
-    // A program behind another window draws its frames unseen and presents
-    // none, so it never waits in Present; here it waits instead, or the page
-    // would never get its turn again (and a hidden one waits until shown).
-    if (!active) WaitForAnimationFrame();
+    // A program behind presents nothing, so it never waits in Present; it
+    // waits here instead, for the mode's next tick, and a hidden page until
+    // it is shown.
+    if (!active) WaitForTick();
 }
 
 void CursorShown(bool shown) { SetCanvasCursor(shown ? 1 : 0); }
@@ -95,6 +146,7 @@ void ResetDisplay() { state = DisplayState{}; }
 void Shutdown() {
     CloseAudio();
     StopKeyboard();
+    StopWatchingPage();
 }
 
 }  // namespace standin::host

@@ -62,11 +62,16 @@ struct Size {
 };
 
 // The file, as a font face of the page under a family name of its own.
+// A second play in the same page finds the face already there.
 EM_ASYNC_JS(int, LoadPageFace, (const char* file, const char* family), {
+    const key = UTF8ToString(family) + ' ' + UTF8ToString(file);
+    const loaded = document.fonts.ringscrollerFaces = document.fonts.ringscrollerFaces || new Set();
+    if (loaded.has(key)) return 1;
     try {
         const face = new FontFace(UTF8ToString(family), FS.readFile(UTF8ToString(file)).slice().buffer);
         await face.load();
         document.fonts.add(face);
+        loaded.add(key);
         return 1;
     } catch (e) {
         return 0;

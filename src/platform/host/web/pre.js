@@ -5,10 +5,3 @@ Module['preRun'] = [].concat(Module['preRun'] || [], function () {
   if (query.has('escape_after')) ENV['RINGSCROLLER_ESCAPE_AFTER'] = query.get('escape_after');
   if (query.has('trace')) ENV['RINGSCROLLER_TRACE'] = '1';
 });
-
-// The program ends with ExitProcess from inside its frame loop, which by then
-// runs in a promise the browser resumed; the end unwinds through it and is
-// not an error.
-addEventListener('unhandledrejection', function (event) {
-  if (event.reason instanceof ExitStatus) event.preventDefault();
-});
