@@ -1,14 +1,19 @@
 // The stand-in's software rasteriser on memory surfaces: Direct3D's rules on
 // the general path and the fast paths alike (coverage and the top-left rule,
-// point sampling, colour key, clipping, the blends the runtime selects), and
-// the fast paths giving exactly the general path's pixels with every build
-// of the additive kernel and any number of drawing threads.
+// point sampling, colour key, clipping, the blends the runtime selects), the
+// fast paths giving exactly the general path's pixels with every build of
+// the additive kernel and any number of drawing threads, drawing while a
+// scene is recorded giving the same bytes, and the kernel's choice.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "platform/faults.h"
@@ -310,4 +315,178 @@ TEST(RasterKernel, CalibrationPicksTheQuickestBuildThisCpuRuns) {
             << kernels[k].lanes << " lanes never timed";
     }
     EXPECT_TRUE(standin::FastestAddKernel().runs());
+}
+
+// Start hands a task to another thread and Join waits for it, or takes it
+// back before any thread has begun it, in which case it never runs; with no
+// thread to take it, Start says so.
+TEST(RasterWorkers, StartHandsATaskToAnotherThreadAndJoinWaitsForItOrTakesItBack) {
+    standin::Workers alone(1);
+    EXPECT_FALSE(alone.Start([](void*, int) {}, nullptr));
+    EXPECT_FALSE(alone.Join());
+
+    struct Seen {
+        std::atomic<int> runs{0};
+        std::thread::id thread;
+    };
+    standin::Workers pool(3);
+    int ran = 0, takenBack = 0;
+    for (int round = 0; round < 200; ++round) {
+        Seen seen;
+        ASSERT_TRUE(pool.Start(
+            [](void* context, int index) {
+                Seen& s = *static_cast<Seen*>(context);
+                s.thread = std::this_thread::get_id();
+                if (index == 0) s.runs.fetch_add(1);
+            },
+            &seen));
+        // Every few rounds the task is asked back at once; otherwise it is given time to begin.
+        if (round % 4) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (pool.Join()) {
+            ++ran;
+            ASSERT_EQ(seen.runs.load(), 1) << "Join returned before the task did, round " << round;
+            EXPECT_NE(seen.thread, std::this_thread::get_id());
+        } else {
+            ++takenBack;
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            ASSERT_EQ(seen.runs.load(), 0) << "a task taken back ran, round " << round;
+        }
+        // Run still reaches every index once, whatever became of the task.
+        std::vector<std::atomic<int>> hits(7);
+        pool.Run(7, [](void* h, int i) { (*static_cast<std::vector<std::atomic<int>>*>(h))[i].fetch_add(1); }, &hits);
+        for (int i = 0; i < 7; ++i) ASSERT_EQ(hits[i].load(), 1) << i;
+    }
+    EXPECT_GT(ran, 0);
+    EXPECT_EQ(ran + takenBack, 200);
+}
+
+namespace {
+
+// A glow like the demo's particle on a 5-6-5 display: 16 x 16, black
+// (the colour key) outside a disc, drawn 22 x 22 with the demo's blend.
+Surface Glow() {
+    Surface glow = Tex(16, 16, k565, 0);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const int d2 = (2 * x - 15) * (2 * x - 15) + (2 * y - 15) * (2 * y - 15);
+            const int level = d2 < 14 * 14 ? 200 - d2 : 0;
+            glow.WriteRaw(x, y, standin::ColorToPixel(k565, static_cast<COLORREF>(level / 2 | level << 8 | level / 3 << 16)));
+        }
+    glow.hasColorKey = true;
+    glow.Touch();
+    return glow;
+}
+
+// Sprites at a ring's places as the demo draws them, spoke after spoke; a
+// different few of each spoke lit each time round.
+std::vector<std::vector<D3DTLVERTEX>> RingSprites(int count, int width, int height) {
+    std::vector<std::vector<D3DTLVERTEX>> quads;
+    std::mt19937 rng(count);
+    for (int angle = 0; static_cast<int>(quads.size()) < count; angle = (angle + 2) % 360)
+        for (int j = 0; j < 20 && static_cast<int>(quads.size()) < count; ++j) {
+            if (rng() % 4) continue;
+            const double t = angle * 3.14159265 / 180, r = 24 + 3 * j;
+            const float x = std::floor(width / 2 + r * std::cos(t) - 11), y = std::floor(height / 2 - r * std::sin(t) - 11);
+            quads.push_back(Quad(x, y, x + 22, y + 22));
+        }
+    return quads;
+}
+
+}  // namespace
+
+// A helper adds a scene's first run of additive sprites while the scene is
+// still being recorded. Whatever ends that (the flush, a draw of another
+// kind, more draws than the room kept from the scene before, a discarded
+// scene, another target, stopped threads), the pixels are those of the same
+// calls with everything drawn on one thread at the flush.
+TEST(RasterStream, DrawingWhileRecordingGivesTheBytesOfDrawingAtTheFlush) {
+    faults::Reset();
+    const Surface glow = Glow();
+    const auto sprites = RingSprites(4000, 200, 150);
+    const unsigned long before = standin::RasterDrawsAddedWhileRecording();
+    struct Targets {
+        Surface a, b;
+    };
+    // Records sprites first .. last - 1 onto `target`, with a pause half way
+    // that lets a helper get going.
+    auto record = [&](standin::DrawQueue& q, Surface& target, int first, int last, bool helping) {
+        for (int i = first; i < last; ++i) {
+            if (helping && i == (first + last) / 2) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            q.Add(target, &glow, kDemo, sprites[i].data(), 4);
+        }
+    };
+    struct Case {
+        const char* what;
+        std::function<void(standin::DrawQueue&, standin::Workers*, Targets&, bool)> play;
+    };
+    const Case cases[] = {
+        {"a long scene, then another", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             for (int scene = 0; scene < 3; ++scene) {
+                 record(q, t.a, scene * 1000, scene * 1000 + 1000, helping);
+                 q.Finish(w);
+             }
+         }},
+        {"a draw of another kind", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             record(q, t.a, 0, 10, false);
+             q.Finish(w);
+             record(q, t.a, 0, 800, helping);
+             q.Add(t.a, &glow, kClassic, sprites[900].data(), 4);
+             record(q, t.a, 1000, 1001, false);
+             q.Add(t.a, &glow, kClassic, sprites[1500].data(), 4);
+             record(q, t.a, 1600, 2000, helping);
+             q.Finish(w);
+         }},
+        {"more draws than the scene before", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             record(q, t.a, 0, 5, false);
+             q.Finish(w);
+             record(q, t.a, 0, 4000, helping);
+             q.Finish(w);
+         }},
+        {"a discarded scene", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             record(q, t.a, 0, 10, false);
+             q.Finish(w);
+             record(q, t.a, 100, 1100, helping);
+             q.Discard();
+             record(q, t.a, 2000, 2500, helping);
+             q.Finish(w);
+         }},
+        {"another target", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             record(q, t.a, 0, 10, false);
+             q.Finish(w);
+             record(q, t.a, 0, 1000, helping);
+             record(q, t.b, 1000, 1100, false);
+             q.Finish(w);
+         }},
+        {"stopped threads", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             record(q, t.a, 0, 10, false);
+             q.Finish(w);
+             if (w) w->Stop();
+             record(q, t.a, 0, 1000, helping);
+             q.Finish(w);
+         }},
+    };
+    Targets start{Make(200, 150, k565), Make(200, 150, k565)};
+    std::mt19937 rng(5);
+    for (Surface* s : {&start.a, &start.b})
+        for (BYTE& b : s->pixels) b = static_cast<BYTE>(rng() & 0x3F);  // dim, so that sums rarely saturate
+    for (const Case& c : cases) {
+        Targets want = start;
+        {
+            standin::DrawQueue q;
+            c.play(q, nullptr, want, false);
+        }
+        ASSERT_NE(want.a.pixels, start.a.pixels) << c.what << ": nothing drawn";
+        for (int threads : {2, 3}) {
+            standin::Workers pool(threads);
+            Targets got = start;
+            {
+                standin::DrawQueue q;
+                c.play(q, &pool, got, true);
+            }
+            EXPECT_TRUE(got.a.pixels == want.a.pixels && got.b.pixels == want.b.pixels) << c.what << ", " << threads << " threads";
+        }
+    }
+    // Worth something only if helpers did add draws while they were recorded.
+    EXPECT_GT(standin::RasterDrawsAddedWhileRecording() - before, 0u);
+    faults::Reset();
 }

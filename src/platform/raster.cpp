@@ -8,6 +8,8 @@
 #include "platform/standin.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +22,7 @@ namespace {
 
 bool fastPaths = true;
 unsigned long fastDraws = 0;
+unsigned long drawsAddedWhileRecording = 0;
 
 // ---------------------------------------------------------------------------
 // Pixel formats and 8-bit colour arithmetic
@@ -598,6 +601,12 @@ struct Run {
 
 }  // namespace
 
+// Draws the recording thread hands the helper at a time: each hand-over
+// moves a cache line between their cores.
+constexpr size_t kStreamBatch = 16;
+// How long the helper waits for more draws before it leaves them to the flush.
+constexpr auto kStreamPatience = std::chrono::microseconds(500);
+
 struct DrawQueue::Recorded {
     Surface* target = nullptr;
     std::vector<AddDraw> adds;
@@ -613,18 +622,72 @@ struct DrawQueue::Recorded {
     std::vector<int> bands;  // band i: rows bands[i] .. bands[i + 1] - 1
     std::vector<AddWork> work;  // the kernel's, one a band
 
+    // Drawing while recording. Recording a scene costs the recording thread
+    // about half what adding its draws does, and the other threads would
+    // wait for the flush meanwhile; so when the scene opens with the
+    // kernel's draws, one of them adds those to the canvas as they are
+    // recorded, on every row, for as long as they keep coming. At the flush
+    // it stops where it is, and the bands take the rest of that run from
+    // there before they narrow their rows of the canvas.
+    Workers* helpers = nullptr;  // the threads of the last flush, for the next scene
+    bool canvasRun = false;      // the first run goes through the canvas
+    bool weighAtFlush = false;   // the first run's draws are weighed at the flush, not as recorded
+    size_t streamed = 0;         // of it, the draws added to every row before the bands
+    size_t lastScene = 0;        // the kernel's draws of the scene before: room to keep
+    // What the helper reads while the recording thread writes the rest, each
+    // on cache lines of its own: a line both write goes back and forth
+    // between their cores at every write.
+    alignas(64) AddCanvas canvas;
+    struct Stream {
+        // Draws of the first run the helper may add, counted a few at a time.
+        alignas(64) std::atomic<size_t> recorded{0};
+        alignas(64) std::atomic<bool> sealed{false};  // the first run has ended: no more will come
+        std::atomic<bool> closing{false};             // stop at the next few draws
+        Workers* helpers = nullptr;                   // running: the threads one of which has it
+        const AddDraw* draws = nullptr;               // the first run, in place while it runs
+        const AddKernel* kernel = nullptr;
+        AddTarget target{};
+        size_t added = 0;  // the helper's; read once it has stopped
+    };
+    alignas(64) Stream stream;
+
+    ~Recorded() { StopStream(); }
+
     uint32_t AddSetup(const Surface& t, const TextureView& view, const RasterState& st) {
         setups.push_back(Setup{FormatOf(t.layout), view, st});
         return static_cast<uint32_t>(setups.size() - 1);
     }
+    // Room for one more of the kernel's draws. Growing the list moves it, so
+    // a helper reading it is stopped first.
+    AddDraw& NewAdd() {
+        if (stream.helpers && adds.size() == adds.capacity()) StopStream();
+        return adds.emplace_back();
+    }
     // Counts the draw just recorded into its run and its rows' work.
     void Push(bool add, int top, int bottom, int64_t weight) {
-        if (runs.empty() || runs.back().add != add) runs.push_back(Run{add, (add ? adds.size() : others.size()) - 1, 0});
+        if (runs.empty() || runs.back().add != add) {
+            if (runs.empty() && add) {
+                StartStream();
+            } else if (runs.size() == 1 && stream.helpers) {
+                stream.recorded.store(runs[0].count, std::memory_order_release);
+                stream.sealed.store(true, std::memory_order_release);
+            }
+            runs.push_back(Run{add, (add ? adds.size() : others.size()) - 1, 0});
+        }
         ++runs.back().count;
+        // The canvas's draws are weighed at the flush, for what is left of them.
+        if (weighAtFlush && runs.size() == 1) {
+            if (stream.helpers && adds.size() % kStreamBatch == 0)
+                stream.recorded.store(adds.size(), std::memory_order_release);
+            return;
+        }
         if (top >= bottom) return;
         load[top] += weight;
         load[bottom] -= weight;
     }
+    void StartStream();
+    void StopStream();
+    void Stream();
     void AddAny(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* v,
                 size_t count);
     void Decide(const Surface* texture, const RasterState& st, const Rect& r);
@@ -632,6 +695,64 @@ struct DrawQueue::Recorded {
     void Finish(Workers* workers);
     void Discard();
 };
+
+void DrawQueue::Recorded::StartStream() {
+    if (!helpers || helpers->Threads() < 2) return;
+    kernel = &Kernel();
+    FitAddCanvas(canvas, target->width, target->height);
+    adds.reserve(lastScene + lastScene / 4 + 1024);
+    stream.recorded.store(0, std::memory_order_relaxed);
+    stream.sealed.store(false, std::memory_order_relaxed);
+    stream.closing.store(false, std::memory_order_relaxed);
+    stream.draws = adds.data();
+    stream.kernel = kernel;
+    stream.target = AddTarget{target->pixels.data(), target->pitch, target->width, 0, target->height, redHigh};
+    stream.added = 0;
+    if (!helpers->Start([](void* context, int) { static_cast<Recorded*>(context)->Stream(); }, this)) return;
+    stream.helpers = helpers;
+    canvasRun = weighAtFlush = true;
+    streamed = 0;
+}
+
+// On the helper.
+void DrawQueue::Recorded::Stream() {
+    const AddKernel& k = *stream.kernel;
+    const AddTarget target = stream.target;
+    const AddDraw* const draws = stream.draws;
+    size_t done = 0;
+    SpinWait wait;
+    for (;;) {
+        if (stream.closing.load(std::memory_order_acquire)) break;
+        const size_t ready = stream.recorded.load(std::memory_order_acquire);
+        if (done < ready) {
+            // A few at a time, so that it stops soon once asked to.
+            const size_t upto = std::min(ready, done + kStreamBatch);
+            k.addTo(target, canvas, draws + done, upto - done);
+            done = upto;
+            wait = SpinWait();
+            continue;
+        }
+        // Sealed after the last draw was counted: that count is final.
+        if (stream.sealed.load(std::memory_order_acquire) && stream.recorded.load(std::memory_order_acquire) == done)
+            break;
+        // A program that records slowly leaves the rest to the flush rather
+        // than keep a core waiting.
+        if (wait.Waited() > kStreamPatience) break;
+        wait.Step();
+    }
+    stream.added = done;
+}
+
+void DrawQueue::Recorded::StopStream() {
+    if (!stream.helpers) return;
+    stream.closing.store(true, std::memory_order_release);
+    // A helper that never began has added nothing.
+    streamed = stream.helpers->Join() ? stream.added : 0;
+    stream.helpers = nullptr;
+    drawsAddedWhileRecording += streamed;
+    // Nothing on the canvas yet: the band way is the quicker for all of it.
+    if (streamed == 0) canvasRun = false;
+}
 
 // A fresh plan for a rectangle: the kernel's, the rectangle path's, or the
 // general path when the rectangle is too big to stretch.
@@ -669,7 +790,14 @@ void DrawQueue::Recorded::DrawBand(int band) {
     const int top = bands[band], bottom = bands[band + 1];
     Rows rows{*target, top, bottom};
     const AddTarget at{target->pixels.data(), target->pitch, target->width, top, bottom, redHigh};
-    for (const Run& run : runs) {
+    size_t first = 0;
+    if (canvasRun) {
+        kernel->addTo(at, canvas, adds.data() + streamed, runs[0].count - streamed);
+        kernel->settle(at, canvas);
+        first = 1;
+    }
+    for (size_t i = first; i < runs.size(); ++i) {
+        const Run& run = runs[i];
         if (run.add) {
             kernel->add(at, &adds[run.first], run.count, work[band]);
             continue;
@@ -699,7 +827,7 @@ void DrawQueue::Add(Surface& target, const Surface* texture, const RasterState& 
         // Field by field: built whole on the stack, it would be stored in
         // pieces and read back in one, which stalls.
         const AddSource& source = q.plan.stretch->add;
-        AddDraw& d = q.adds.emplace_back();
+        AddDraw& d = q.NewAdd();
         d.source = &source;
         d.x = r.x0;
         d.y = r.y0;
@@ -732,7 +860,7 @@ __attribute__((noinline)) void DrawQueue::Recorded::AddAny(Surface& t, const Sur
             const int64_t weight = std::max(0, std::min(r.x1, t.width) - std::max(r.x0, 0)) + 16;
             if (plan.way == Plan::Way::add) {
                 const AddSource& source = plan.stretch->add;
-                adds.push_back(AddDraw{&source, r.x0, r.y0, r.y0 + source.litTop, r.y0 + source.litBottom});
+                NewAdd() = AddDraw{&source, r.x0, r.y0, r.y0 + source.litTop, r.y0 + source.litBottom};
                 Push(true, top, bottom, weight);
             } else {
                 others.push_back(Other{Plan::Way::rect, plan.setup, plan.stretch.get(), r, 0, 0});
@@ -753,8 +881,28 @@ void DrawQueue::Finish(Workers* workers) { recorded->Finish(workers); }
 void DrawQueue::Discard() { recorded->Discard(); }
 
 void DrawQueue::Recorded::Finish(Workers* workers) {
+    helpers = workers;
     if (runs.empty()) return;
-    kernel = &Kernel();
+    StopStream();
+    if (weighAtFlush) {
+        // What is left of the first run: its draws from where the helper
+        // stopped, and narrowing each row of the canvas.
+        for (size_t i = canvasRun ? streamed : 0; i < runs[0].count; ++i) {
+            const AddDraw& d = adds[i];
+            const int top = std::max(d.top, 0), bottom = std::min(d.bottom, target->height);
+            if (top >= bottom) continue;
+            const int64_t weight = d.source->litRight - d.source->litLeft + 16;
+            load[top] += weight;
+            load[bottom] -= weight;
+        }
+        for (int y = 0; canvasRun && y < target->height; ++y) {
+            const int width = canvas.right[y] - canvas.left[y];
+            load[y] += width;
+            load[y + 1] -= width;
+        }
+    }
+    if (!canvasRun) kernel = &Kernel();
+    lastScene = adds.size();
     const int threads = workers ? workers->Threads() : 1;
     // More bands than threads, of about equal work, so that a thread the
     // system is slow to wake leaves its share to the others.
@@ -785,6 +933,9 @@ void DrawQueue::Recorded::Finish(Workers* workers) {
 }
 
 void DrawQueue::Recorded::Discard() {
+    StopStream();
+    if (canvasRun) ForgetAddCanvas(canvas);
+    canvasRun = weighAtFlush = false;
     adds.clear();
     others.clear();
     runs.clear();
@@ -806,6 +957,7 @@ void DrawTriangleStrip(Surface& target, const Surface* texture, const RasterStat
 void SetRasterFastPaths(bool on) { fastPaths = on; }
 bool RasterFastPaths() { return fastPaths; }
 unsigned long RasterFastDraws() { return fastDraws; }
+unsigned long RasterDrawsAddedWhileRecording() { return drawsAddedWhileRecording; }
 
 void SetRasterKernel(const char* name) {
     forcedKernel = nullptr;
@@ -818,6 +970,7 @@ void SetRasterKernel(const char* name) {
 void ResetRaster() {
     fastPaths = true;
     fastDraws = 0;
+    drawsAddedWhileRecording = 0;
     forcedKernel = nullptr;
     stretchCache.clear();
     useClock = 0;

@@ -69,7 +69,10 @@ public:
     bool Empty() const;
     // Rasterises everything recorded, in bands of rows shared out among
     // `workers` (null: on the calling thread), each band's draws in the order
-    // they were recorded; then forgets them.
+    // they were recorded; then forgets them. One of `workers`' threads then
+    // starts on the next scene's draws while they are being recorded: they
+    // must stay until the next Finish or Discard, or the queue's end, unless
+    // they are stopped (Workers::Stop) before anything more is recorded.
     void Finish(Workers* workers);
     // Forgets what was recorded without drawing it.
     void Discard();
@@ -82,5 +85,9 @@ private:
 // The fast-path switch, counter and kernel choice are declared in standin.h.
 // Forgets every cached stretched texture, the counters and the choice.
 void ResetRaster();
+
+// Draws added by a helper while their scene was still being recorded, since
+// the last ResetRaster.
+unsigned long RasterDrawsAddedWhileRecording();
 
 }  // namespace standin

@@ -367,10 +367,29 @@ inline __attribute__((always_inline)) void Reach(const AddTarget& t, AddCanvas& 
     }
 }
 
+// The part the draws reach is made widened first, all at once: each row's
+// check is then made once a call rather than once a draw, and the widened
+// part of a row is a span from its leftmost reach to its rightmost anyway.
 template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void AddToCanvas(const AddTarget& target, AddCanvas& canvas,
                                                       const AddDraw* draws, size_t count) {
     const AddTarget t = target;
+    int xmin = INT_MAX, xmax = INT_MIN, ymin = INT_MAX, ymax = INT_MIN;
+    for (size_t k = 0; k < count; ++k) {
+        const AddDraw& d = draws[k];
+        if (d.top >= t.bottom || d.bottom <= t.top) continue;
+        const AddSource& s = *d.source;
+        if (!LightsColumns(d, s, t.width)) continue;
+        int left, right;
+        Vectors<Lanes>(d.x, s, 0, canvas.columns, left, right);
+        xmin = std::min(xmin, left);
+        xmax = std::max(xmax, right);
+        ymin = std::min(ymin, std::max(d.top, t.top));
+        ymax = std::max(ymax, std::min(d.bottom, t.bottom));
+    }
+    if (xmin >= xmax) return;
+    for (int y = ymin; y < ymax; ++y) Reach<Lanes>(t, canvas, y, xmin, xmax);
+
     const ptrdiff_t columns = canvas.columns;
     const ptrdiff_t hiPlane = t.redHigh ? 0 : 2, loPlane = 2 - hiPlane;
     for (size_t k = 0; k < count; ++k) {
@@ -381,7 +400,6 @@ inline __attribute__((always_inline)) void AddToCanvas(const AddTarget& target, 
         if (!LightsColumns(draw, s, t.width)) continue;
         int left, right;
         Vectors<Lanes>(draw.x, s, 0, canvas.columns, left, right);
-        for (int y = top; y < bottom; ++y) Reach<Lanes>(t, canvas, y, left, right);
         AddRows<Lanes, Ops>(draw, s, CanvasRow(canvas, top), columns, top, bottom, left, right, hiPlane, loPlane);
     }
 }

@@ -1,11 +1,13 @@
 // The software device's helpers: a few threads, started with a device and
 // ended with it, that rasterise the bands of a flush together with the
-// thread that asked for it. With one thread (one core, RINGSCROLLER_THREADS=1,
+// thread that asked for it, and one of which may draw while the scene is
+// still being recorded. With one thread (one core, RINGSCROLLER_THREADS=1,
 // a build without threads, or threads the system refused) everything runs on
 // the calling thread; the bands and their order are the same either way.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -30,6 +32,14 @@ public:
     using Task = void (*)(void* context, int index);
     void Run(int count, Task task, void* context);
 
+    // Hands task(context, 0) to one of the threads and returns at once;
+    // false when there is none to take it. Join before the next Start, Run
+    // or Stop.
+    bool Start(Task task, void* context);
+    // Waits for the task Start handed out to return; or, when no thread has
+    // taken it yet, takes it back so that it never runs. True if it ran.
+    bool Join();
+
     // Ends and joins the threads; Run then works on the caller alone.
     void Stop();
 
@@ -43,16 +53,39 @@ private:
     }
     void Drain(uint64_t generation);
     void Work();
+    bool Pending(uint64_t seen) const;
+    bool LookFor(uint64_t seen) const;
 
     std::atomic<uint64_t> ticket{0};
     std::atomic<int> remaining{0};
     Task task = nullptr;
     void* context = nullptr;
 
+    // The task Start hands out, and how far it is.
+    enum : int { kIdle, kOffered, kTaken, kDone };
+    std::atomic<int> side{kIdle};
+    Task sideTask = nullptr;
+    void* sideContext = nullptr;
+
     std::mutex mutex;
     std::condition_variable wake;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
     std::vector<std::thread> pool;
+};
+
+// A loop waiting for another thread calls Step each time round: it pauses
+// for a short while, then yields the core each time, so that a wait that
+// lasts gives way to whatever else the machine needs it for (on a loaded
+// machine, possibly the very thread waited for).
+class SpinWait {
+public:
+    void Step();
+    // Since the first Step.
+    std::chrono::steady_clock::duration Waited() const { return now - since; }
+
+private:
+    long steps = 0;
+    std::chrono::steady_clock::time_point since, now;
 };
 
 // How many threads a device rasterises with: RINGSCROLLER_THREADS when set
