@@ -577,11 +577,14 @@ struct Plan {
         const float x0 = v[0].sx, y0 = v[0].sy, x1 = x0 + static_cast<float>(width), y1 = y0 + static_cast<float>(height);
         if (v[1].sx != x1 || v[2].sx != x0 || v[3].sx != x1 || v[1].sy != y0 || v[2].sy != y1 || v[3].sy != y1)
             return false;
-        if (!IsWhole(x0) || !IsWhole(y0) || !IsWhole(x1) || !IsWhole(y1)) return false;
+        if (!IsWhole(x0) || !IsWhole(y0)) return false;
         r = Rect{static_cast<int>(x0), static_cast<int>(y0), 0, 0, color};
         r.x1 = r.x0 + width;
         r.y1 = r.y0 + height;
-        return true;
+        // x1 and y1 are whole numbers added to whole x0 and y0, exactly
+        // (far inside a float's 24 bits), so whole too: only their range
+        // is left to check.
+        return r.x1 <= kMaxCoordinate && r.y1 <= kMaxCoordinate;
     }
 };
 
