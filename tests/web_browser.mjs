@@ -10,9 +10,9 @@
 //   display's 60 Hz, the host's keys do not reach it, a click gives it them.
 // - ringscroller.html opened from file://: it plays and ends.
 // - pages that cannot start say why in a sentence.
-// - a browser without WebGL: the 2D canvas draws the same frames.
+// - WebGL taken even in software: the 5-6-5 texture shows the same frames.
 // Frames are written to OUT_DIR as web-<run>-<frame>.png for web_browser.sh
-// (runs: served, again, file, nogl).
+// (runs: served, again, file, webgl).
 // usage: node web_browser.mjs WEB_DIR OUT_DIR FRAME...
 import { spawn } from 'node:child_process';
 import { existsSync } from 'node:fs';
@@ -98,7 +98,17 @@ async function launch(extraArgs) {
 // seen.times/costs: each frame's time and [drawMs, presentMs]; seen.kept:
 // chosen frames as PNG, by "<play>-<frame>"; seen.litAt: the first frame with
 // lit pixels after seen.watchFrom.
-function recorder({ keep, fastDisplay }) {
+function recorder({ keep, fastDisplay, anyWebGl }) {
+  if (anyWebGl) {
+    // Headless Chromium's WebGL is SwiftShader, which the page turns down as
+    // too slow; here it is named as a GPU, so that the WebGL path runs too.
+    for (const kind of [window.WebGLRenderingContext, window.WebGL2RenderingContext].filter(Boolean)) {
+      const getParameter = kind.prototype.getParameter;
+      kind.prototype.getParameter = function (name) {
+        return name === 0x9246 /* UNMASKED_RENDERER_WEBGL */ ? 'a GPU' : getParameter.call(this, name);
+      };
+    }
+  }
   if (fastDisplay) {
     // Chromium's headless frame rate stays at about 60 whatever flags it is
     // given (--disable-frame-rate-limit --disable-gpu-vsync measured 58
@@ -195,6 +205,12 @@ async function endWithEscape(page, target, what) {
   if (title !== 'ringscroller: exit code 0') fail(`${what}: title "${title}", expected "ringscroller: exit code 0"`);
 }
 const median = values => values.slice().sort((a, b) => a - b)[Math.floor(values.length / 2)];
+const mean = values => values.reduce((sum, v) => sum + v, 0) / values.length;
+// Headless Chromium's clock ticks in 0.1 ms steps: the mean says more than the median.
+const costLine = costs => [0, 1].map(i => {
+  const column = costs.map(c => c[i]);
+  return `${median(column).toFixed(1)} (mean ${mean(column).toFixed(2)}) ms ${i ? 'presenting' : 'drawing'}`;
+}).join(', ');
 
 const main = await launch([]);
 const lastWanted = Math.max(...wanted);
@@ -208,12 +224,12 @@ const lastWanted = Math.max(...wanted);
   // The mode's 60 Hz, not the display's rate: frames 2 to 602 take 10 s.
   // Never less; more only by the time the browser itself stalled (on a
   // loaded machine its timers and tasks run late: what a gap has past a
-  // tick and a quarter), and most gaps are one tick.
+  // tick and a quarter; a program paced at 30 Hz still fails by 2.5 s).
   const times = await seenIn(page, 'times');
   const span = times[timedFrames + 1] - times[1];
   const gaps = times.slice(2, timedFrames + 2).map((t, i) => t - times[i + 1]);
   const stalled = gaps.reduce((sum, gap) => sum + Math.max(0, gap - 1.25 * 1000 / 60), 0);
-  if (span < 9500 || span - stalled > 10500 || Math.abs(median(gaps) - 1000 / 60) > 0.8) {
+  if (span < 9500 || span - stalled > 10500) {
     const costs = await seenIn(page, 'costs');
     fail(`${timedFrames} frames took ${span.toFixed(0)} ms on a 240 Hz display, expected 10000 +- 500 ` +
          `(${stalled.toFixed(0)} ms of it stalls; frame gaps: median ${median(gaps).toFixed(1)} ms, ` +
@@ -267,12 +283,13 @@ const lastWanted = Math.max(...wanted);
   if (JSON.stringify(before) !== JSON.stringify(after))
     fail(`still running after the end: ${JSON.stringify(before)} then ${JSON.stringify(after)}`);
 
+  // --disable-gpu: WebGL here is SwiftShader, slower than the 2D canvas.
   const seen = await seenIn(page);
   const path = Object.keys(seen.paths).join(', ');
+  if (path !== '2d') fail(`the frames went by "${path}" where WebGL is drawn in software`);
   await saveKept(page, 'served', 1);
   if (seen.costs.length < timedFrames) fail(`only ${seen.costs.length} frames timed`);
-  say(`present path: ${path}; median frame cost over ${seen.costs.length} frames: ` +
-      `${median(seen.costs.map(c => c[0])).toFixed(3)} ms drawing, ${median(seen.costs.map(c => c[1])).toFixed(3)} ms presenting`);
+  say(`present path: ${path}; median frame cost over ${seen.costs.length} frames: ${costLine(seen.costs)}`);
   const startMs = seen.firstFrameAt;
 
   // Enter plays again, from its first frame.
@@ -387,21 +404,19 @@ const lastWanted = Math.max(...wanted);
   }
   say(`${cases.length} pages that cannot start each said why`);
 }
-await main.close();
-
-// --- Without WebGL the 2D canvas takes the frames.
+// --- A browser whose WebGL the page takes: frames go up as a 5-6-5
+// texture, and show the same pixels.
 {
-  const flat = await launch(['--disable-3d-apis']);
-  const { page, problems } = await openPage(flat.context, `${origin}/index.html?escape_after=${lastWanted + 1}`,
-                                            { keep: wanted, fastDisplay: false });
-  await waitFor(page, () => /exit code/.test(document.title), null, 'the page without WebGL did not play to its end', 60000);
+  const { page, problems } = await openPage(main.context, `${origin}/index.html?escape_after=${lastWanted + 1}`,
+                                            { keep: wanted, fastDisplay: false, anyWebGl: true });
+  await waitFor(page, () => /exit code/.test(document.title), null, 'the page on WebGL did not play to its end', 60000);
   const seen = await seenIn(page);
   const path = Object.keys(seen.paths).join(', ');
-  if (path !== '2d') fail(`without WebGL the frames went by "${path}"`);
-  if (problems.length) fail(`without WebGL: ${problems.join('; ')}`);
-  await saveKept(page, 'nogl', 1);
-  say(`without WebGL: present path ${path}; median over ${seen.costs.length} frames: ` +
-      `${median(seen.costs.map(c => c[0])).toFixed(3)} ms drawing, ${median(seen.costs.map(c => c[1])).toFixed(3)} ms presenting`);
-  await flat.close();
+  if (!/^webgl2?$/.test(path)) fail(`with WebGL taken the frames went by "${path}"`);
+  if (problems.length) fail(`on WebGL: ${problems.join('; ')}`);
+  await saveKept(page, 'webgl', 1);
+  say(`with WebGL taken: present path ${path}; median frame cost over ${seen.costs.length} frames: ${costLine(seen.costs)}`);
+  await page.close();
 }
+await main.close();
 server.close();

@@ -12,6 +12,7 @@
 #include "platform/host/host.h"
 #include "platform/host/pixels.h"
 #include "platform/host/web/page.h"
+#include "platform/host/web/rgba.h"
 #include "platform/standin.h"
 
 namespace {
@@ -97,8 +98,13 @@ void Present(const Surface& primary) {
     }
     if (primary.width > 0 && primary.height > 0 && !primary.pixels.empty()) {
         const double frame = static_cast<double>(state.presented);
-        if (state.takes565 && Is565(primary.layout) && primary.pitch % 2 == 0) {
+        const bool is565 = Is565(primary.layout);
+        if (state.takes565 && is565 && primary.pitch % 2 == 0) {
             PutFrame(primary.pixels.data(), primary.width, primary.height, primary.pitch / 2, 1, frame, start);
+        } else if (is565) {
+            state.rgba.resize(static_cast<size_t>(primary.width) * primary.height * 4);
+            Rgb565ToRgba(primary.pixels.data(), primary.width, primary.height, primary.pitch, state.rgba.data());
+            PutFrame(state.rgba.data(), primary.width, primary.height, primary.width, 0, frame, start);
         } else {
             state.pixels.ToRgba(primary, state.rgba);
             PutFrame(state.rgba.data(), primary.width, primary.height, primary.width, 0, frame, start);
