@@ -7,7 +7,8 @@
 //   behind another one and shown again (the ring back within a second);
 //   Escape held ends it with code 0 and nothing runs on; Enter plays again.
 // - the page embedded in another page that keeps the focus: it draws at the
-//   display's 60 Hz, the host's keys do not reach it, a click gives it them.
+//   display's 60 Hz, the host's keys do not reach it, a click gives it them;
+//   full screen and back.
 // - ringscroller.html opened from file://: it plays and ends.
 // - pages that cannot start say why in a sentence.
 // - WebGL taken even in software: the 5-6-5 texture shows the same frames.
@@ -337,9 +338,26 @@ const lastWanted = Math.max(...wanted);
 
   await page.mouse.click(320, 280);
   await waitFor(demo, () => document.hasFocus(), null, 'a click did not give the embedded demo the focus', 5000);
+
+  // Full screen (the iframe allows it) by F, a double-click and the bar's
+  // button; F leaves it.
+  const fullScreen = (on, how) => waitFor(demo, want => (document.fullscreenElement === document.documentElement) === want,
+                                          on, `${how} did not ${on ? 'enter' : 'leave'} full screen`, 5000);
+  await page.keyboard.press('f');
+  await fullScreen(true, 'F');
+  await page.keyboard.press('f');
+  await fullScreen(false, 'F');
+  await page.mouse.dblclick(320, 280);
+  await fullScreen(true, 'a double-click');
+  await page.keyboard.press('f');
+  await fullScreen(false, 'F');
+  await demo.click('#fullscreen');
+  await fullScreen(true, 'the full-screen button');
+  await page.keyboard.press('f');
+  await fullScreen(false, 'F');
   await endWithEscape(page, demo, 'the embedded demo');
   if (problems.length) fail(`the embedding page: ${problems.join('; ')}`);
-  say(`embedded: 60 frames in ${span.toFixed(0)} ms while the host page kept the focus and its keys; a click gave the demo the keyboard`);
+  say(`embedded: 60 frames in ${span.toFixed(0)} ms while the host page kept the focus and its keys; a click gave the demo the keyboard; full screen by F, double-click and button`);
   await page.close();
 }
 
