@@ -19,7 +19,6 @@ import { spawn } from 'node:child_process';
 import { existsSync } from 'node:fs';
 import { mkdtemp, readFile, rm, writeFile } from 'node:fs/promises';
 import { createServer } from 'node:http';
-import { tmpdir } from 'node:os';
 import { extname, join, normalize, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -68,7 +67,8 @@ process.on('exit', () => { for (const child of started) try { process.kill(-chil
 for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(1));
 
 async function launch(extraArgs) {
-  const profile = await mkdtemp(join(tmpdir(), 'ringscroller-chromium-'));
+  // Inside OUT_DIR, which web_browser.sh removes however this script ends.
+  const profile = await mkdtemp(join(outDir, 'chromium-'));
   const child = spawn('/usr/bin/chromium', [
     '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-quic', '--disable-sync',
     '--disable-background-networking', '--disable-component-update', '--remote-debugging-port=0',
