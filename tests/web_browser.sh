@@ -4,7 +4,8 @@
 # ringscroller.html from file://, pages that cannot start, the page on
 # WebGL) against the native program's own frames: every canvas it keeps, at
 # frames 100, 200 and 300 of each run, must light the same pixels as the
-# native headless capture of that frame. Fails (never skips) where Chromium,
+# native headless capture of that frame. First, the page's own conversion of
+# 16-bit frames is checked for every value. Fails (never skips) where Chromium,
 # Node's driver, emscripten or the web build is missing: scripts/setup and
 # scripts/test provide them.
 # Arguments: <binary dir> <source dir>. RINGSCROLLER_WEB_DIR: another web
