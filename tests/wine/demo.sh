@@ -62,6 +62,20 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
+# --- The program as built -------------------------------------------------------
+
+# Checked whether or not it can run here: a self-contained GUI program of the
+# right machine that links to the system's own DLLs alone, the DirectX ones
+# being loaded by name at run time.
+[ -f "$exe" ] || fail "$exe is missing; build it first (cmake --preset win$bits && cmake --build --preset win$bits)"
+file "$exe" 2>/dev/null | grep -Eq "$machine" || fail "$exe is not a $bits-bit Windows program: $(file "$exe" 2>&1)"
+command -v x86_64-w64-mingw32-objdump >/dev/null || fail "x86_64-w64-mingw32-objdump is not installed (scripts/setup)"
+headers=$(x86_64-w64-mingw32-objdump -p "$exe") || fail "objdump cannot read $exe"
+grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' <<<"$headers" || fail "$exe is not a GUI program"
+imports=$(awk '/DLL Name:/ {print toupper($3)}' <<<"$headers" | sort | tr '\n' ' ')
+[ "$imports" = "GDI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] ||
+  fail "$exe imports $imports; only GDI32, KERNEL32, msvcrt and USER32 are wanted"
+
 # --- Can this machine run the program at all? ---------------------------------
 
 # Debian's Wine needs the i386 architecture, wine32:i386 and i386 Mesa for a
@@ -89,8 +103,6 @@ EOF
   esac
 fi
 
-[ -f "$exe" ] || fail "$exe is missing; build it first (cmake --preset win$bits && cmake --build --preset win$bits)"
-file "$exe" 2>/dev/null | grep -Eq "$machine" || fail "$exe is not a $bits-bit Windows program: $(file "$exe" 2>&1)"
 [ -f "$bitmap" ] || fail "$bitmap is missing"
 [ -x "$binary_dir/ringscroller" ] || fail "no native program at $binary_dir/ringscroller"
 for tool in Xvfb openbox xdotool import convert compare file timeout /usr/bin/python3 x86_64-w64-mingw32-gcc; do
