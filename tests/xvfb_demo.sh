@@ -6,108 +6,71 @@
 # kept (a screenshot of the window scaled back matches the program's capture
 # of the same run), and a synthetic Escape key press must end the program
 # with code 0.
+#
+# Another X client then takes the focus and gives it back. Full screen, that
+# deactivates the program: no frame is presented until it has the focus again,
+# and then the ring must come back, showing the program's frames. A window
+# stays in front without the focus: its frames go on, but its keyboard is not
+# read.
 # Arguments: <binary dir> <source dir>. Fails (never skips) when a tool is
 # missing: scripts/setup installs them.
 set -uo pipefail
 
+name=xvfb_demo
 bin="$(cd "$1" && pwd)"
 src="$(cd "$2" && pwd)"
+source "$src/tests/xvfb_helpers.bash"
 size=1280x720
-# A screenshot scaled back to 640 x 480 measured 0.988 to 0.990 against the
-# frame it shows (scaling by 1.5 and back moves the sprites' faint edges);
-# a blank or clipped screen scores near 0.
-min_overlap=0.97
 
-fail() { echo "xvfb_demo: FAIL: $*" >&2; exit 1; }
-
-for tool in Xvfb xdotool xwininfo import convert compare /usr/bin/python3; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed (run scripts/setup)"
-done
+need_tools Xvfb xdotool xwininfo xlogo import convert compare /usr/bin/python3
 [ -x "$bin/ringscroller" ] || fail "no program at $bin/ringscroller"
 bmp="$bin/glimrotan.bmp"
 [ -f "$bmp" ] || bmp="$src/assets/glimrotan.bmp"
 [ -f "$bmp" ] || fail "no glimrotan.bmp"
-
-work="$(mktemp -d /tmp/ringscroller-xvfb.XXXXXX)"
-xvfb_pid=""
-demo_pid=""
-cleanup() {
-  [ -n "$demo_pid" ] && kill -KILL "$demo_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 cp "$bmp" "$work/glimrotan.bmp"
 
-# Xvfb picks a free display itself and writes its number once it accepts
-# connections.
-Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended: $(cat "$work/xvfb.log")"
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report a display"
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb "$size"
 
-# Under the sanitizer build, invalid accesses still fail this run, but leaks
-# are judged by the headless run (e2e_headless): here the X11 and D-Bus
-# modules SDL loads and unloads again leave blocks no stack can name.
-export LSAN_OPTIONS="detect_leaks=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-cd "$work"
-unset WAYLAND_DISPLAY
-for mode in fullscreen window; do
-rm -rf "$work/frames"
-RINGSCROLLER_DISPLAY=$mode RINGSCROLLER_CAPTURE="$work/frames" SDL_AUDIODRIVER=dummy \
-  "$bin/ringscroller" >"$work/stdout" 2>"$work/stderr" &
-demo_pid=$!
+# Full screen: covers the screen; focus away deactivates, back restores.
+start_demo fullscreen
+geometry=$(window_geometry)
+[ "$geometry" = "$size+0+0" ] || fail "the full-screen window is $geometry, expected $size+0+0"
+shows_own_frames "fullscreen"
+start_other_client
+xdo windowfocus --sync "$other" || fail "cannot give xlogo the focus"
+presents_nothing "fullscreen, focus on another client"
+xdo windowfocus --sync "$window" || fail "cannot give the program the focus back"
+stop_other_client
+shows_own_frames "fullscreen, focus back"
+end_with_escape "fullscreen"
 
-window="$(timeout 20 xdotool search --sync --onlyvisible --pid "$demo_pid" 2>/dev/null | head -1)"
-[ -n "$window" ] || fail "no window appeared in 20 s: $(cat "$work/stderr")"
-xwininfo -id "$window" >"$work/wininfo" 2>&1 || fail "xwininfo cannot see window $window"
-geometry=$(awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-                /Width:/ {w=$NF} /Height:/ {h=$NF} END {print w "x" h "+" x "+" y}' "$work/wininfo")
-case $mode in
-  fullscreen) [ "$geometry" = "$size+0+0" ] || fail "the full-screen window is $geometry, expected $size+0+0" ;;
-  window) [ "${geometry%%x*}" -ge 640 ] && [ "$(echo "$geometry" | cut -dx -f2 | cut -d+ -f1)" -ge 480 ] ||
-    fail "the window is $geometry, smaller than the picture" ;;
-esac
-
-# The text reaches the ring after the two leading spaces (52 frames); wait
-# for light, bounded.
-lit=0
-for _ in $(seq 60); do
-  kill -0 "$demo_pid" 2>/dev/null || fail "the program ended before Escape ($mode)"
-  import -window root "$work/shot1.png" 2>/dev/null || fail "cannot take a screenshot"
-  lit=$(convert "$work/shot1.png" -colorspace Gray -threshold 1% -format '%[fx:int(mean*w*h)]' info:)
-  [ "${lit:-0}" -gt 2000 ] && break
-  sleep 0.5
-done
-[ "${lit:-0}" -gt 2000 ] || fail "no lit pixels on the screen after 30 s"
-sleep 0.5
-import -window root "$work/shot2.png" 2>/dev/null || fail "cannot take a screenshot"
+# A window: holds the whole picture; without the focus it goes on showing
+# frames, and its keyboard reads fail (the trace says so) until it is back.
+start_demo window RINGSCROLLER_TRACE=1
+geometry=$(window_geometry)
+[ "${geometry%%x*}" -ge 640 ] && [ "$(echo "$geometry" | cut -dx -f2 | cut -d+ -f1)" -ge 480 ] ||
+  fail "the window is $geometry, smaller than the picture"
+shows_own_frames "window"
+refused() { grep -c 'GetDeviceState failed' "$work/stderr"; }
+before=$(refused)
+start_other_client
+xdo windowfocus --sync "$other" || fail "cannot give xlogo the focus"
+sleep 0.3
+shown=$(frames_while "window without the focus" 1)
+[ "$shown" -ge 20 ] || fail "the window presented $shown frames in a second without the focus"
+timeout 10 import -window root "$work/shot1.png" 2>/dev/null || fail "cannot take a screenshot"
+sleep 0.3
+timeout 10 import -window root "$work/shot2.png" 2>/dev/null || fail "cannot take a screenshot"
 changed=$(compare -metric AE "$work/shot1.png" "$work/shot2.png" null: 2>&1 | cut -d' ' -f1)
-[ "${changed%.*}" -gt 100 ] 2>/dev/null || fail "the picture did not move (changed pixels: $changed)"
-convert "$work/shot2.png" -crop "$geometry" +repage "$work/window.png"
-[ -n "${RINGSCROLLER_XVFB_SHOT:-}" ] && cp "$work/window.png" "$RINGSCROLLER_XVFB_SHOT-$mode.png"
-
-# Escape, typed into the focused window through XTEST.
-xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
-xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
-
-code=""
-for _ in $(seq 100); do
-  if ! kill -0 "$demo_pid" 2>/dev/null; then
-    wait "$demo_pid"; code=$?; demo_pid=""; break
-  fi
-  sleep 0.1
-done
-[ -n "$code" ] || fail "Escape did not end the program within 10 s"
-[ "$code" -eq 0 ] || fail "$mode: exit code $code, expected 0: $(cat "$work/stderr")"
-
-# The screen showed one of the frames the program presented.
-overlap=$(/usr/bin/python3 "$src/tests/lit_overlap.py" "$work/window.png" "$work/frames" --min "$min_overlap") ||
-  fail "the $mode window does not show the program's frames: best overlap $overlap, need $min_overlap"
-echo "xvfb_demo: $mode $geometry, $lit lit pixels, $changed changed, overlap $overlap"
-done
+[ "${changed%.*}" -gt 100 ] 2>/dev/null || fail "the unfocused window's picture did not move"
+without=$(refused)
+[ $((without - before)) -ge 20 ] || fail "the keyboard was read without the focus ($((without - before)) refused reads)"
+xdo windowfocus --sync "$window" || fail "cannot give the program the focus back"
+sleep 0.3
+back=$(refused)
+sleep 1
+[ "$(refused)" -eq "$back" ] || fail "the keyboard still cannot read with the focus back"
+echo "$name: window without the focus: $shown frames in a second, $((without - before)) keyboard reads refused"
+stop_other_client
+shows_own_frames "window, focus back"
+end_with_escape "window"

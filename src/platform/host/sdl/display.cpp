@@ -173,7 +173,10 @@ void Resolve() {
 }
 
 bool OpenWindow(int width, int height) {
-    Uint32 flags = SDL_WINDOW_SHOWN;
+    // Made hidden and shown once the renderer exists: SDL makes the window
+    // again for a renderer that needs another kind, and a shown one would
+    // flash up, vanish and come back.
+    Uint32 flags = SDL_WINDOW_HIDDEN;
     int w = width, h = height;
     int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
     if (state.kind == DisplayKind::fullscreen) {
@@ -221,6 +224,7 @@ bool OpenWindow(int width, int height) {
           (state.pacer.Locked() ? "each frame presented " + std::to_string(state.pacer.PresentsPerFrame()) + " times"
                                 : std::string("frames on a 60 Hz clock")));
     SDL_ShowCursor(state.cursorShown ? SDL_ENABLE : SDL_DISABLE);
+    SDL_ShowWindow(state.window);
     return true;
 }
 
