@@ -16,7 +16,7 @@ src="$(cd "$2" && pwd)"
 source "$src/tests/xvfb_helpers.bash"
 size=1280x720
 # While minimised the program only steps its unseen frames 60 times a second:
-# measured about 2 to 4 % of a core; spinning took 96 %.
+# measured 1 to 2 % of a core here; spinning took 96 to 100 %.
 max_cpu_minimised=15
 
 need_tools Xvfb openbox xdotool xwininfo xlogo import convert compare getconf /usr/bin/python3
