@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/standin.h"
 
@@ -44,10 +45,21 @@ namespace {
 template <int Lanes>
 struct Vec {
     typedef uint8_t Bytes __attribute__((vector_size(Lanes)));
-    // Half a vector of pixels as 16-bit words: one register, like Bytes.
-    typedef uint8_t HalfBytes __attribute__((vector_size(Lanes / 2)));
-    typedef uint16_t HalfWords __attribute__((vector_size(Lanes)));
 };
+
+// Bytes 0, 2, 4 ... (Odd: 1, 3, 5 ...) of a and b one after the other: the
+// low (high) bytes of two vectors of 16-bit pixels.
+template <class V, size_t... I>
+inline __attribute__((always_inline)) void Alternate(const V& a, const V& b, size_t odd, V& out,
+                                                    std::index_sequence<I...>) {
+    out = odd ? __builtin_shufflevector(a, b, (2 * I + 1)...) : __builtin_shufflevector(a, b, (2 * I)...);
+}
+// The bytes of lo and hi taken in turns, from byte `from` of each: the
+// 16-bit pixels of half the vectors' lanes.
+template <size_t N, class V, size_t... I>
+inline __attribute__((always_inline)) void Interleave(const V& lo, const V& hi, V& out, std::index_sequence<I...>) {
+    out = __builtin_shufflevector(lo, hi, ((I % 2 ? sizeof(V) : 0) + N + I / 2)...);
+}
 
 // a = add(a, b) sixteen bytes at a time, for a 128-bit instruction `add`.
 template <class Register, class V, class Add>
@@ -61,12 +73,28 @@ inline __attribute__((always_inline)) void InPieces(V& a, const V& b, Add add) {
     }
 }
 
-// After the add, the field narrowed to `Bits` and widened again: the top
-// bits kept and copied down, shifts and masks on any CPU.
+// The kernel's bit work on vectors of bytes, with shifts and masks on any
+// CPU. A 5-6-5 pixel is a low byte L (green's low 3 bits, then blue) and a
+// high byte H (red, then green's top 3 bits).
 struct Shifts {
+    // After the add, the field narrowed to `Bits` and widened again: the top
+    // bits kept and copied down.
     template <int Bits, class V>
     static inline __attribute__((always_inline)) void Settle(V& x) {
         x = (x & static_cast<uint8_t>(0xFF << (8 - Bits))) | (x >> Bits);
+    }
+    // The three fields widened to 8 bits by replicating their top bits.
+    template <class V>
+    static inline __attribute__((always_inline)) void Widen(const V& h, const V& l, V& hi, V& mid, V& lo) {
+        hi = (h & 0xF8) | (h >> 5);
+        mid = (h << 5) | ((l >> 3) & 0x1C) | ((h >> 1) & 3);
+        lo = (l << 3) | ((l >> 2) & 7);
+    }
+    // And back, by truncation: a pixel's two bytes.
+    template <class V>
+    static inline __attribute__((always_inline)) void Narrow(const V& hi, const V& mid, const V& lo, V& h, V& l) {
+        h = (hi & 0xF8) | (mid >> 5);
+        l = ((mid << 3) & 0xE0) | (lo >> 3);
     }
 };
 
@@ -101,23 +129,67 @@ struct Avx512 : Shifts {
     }
 };
 
-// The settle as a GF(2) affine map of each byte: output bit i is input bit
-// i for the field's bits and the field's top bits again below them. Row i
-// of the matrix (the bits that make output bit i) is byte 7 - i.
+// With GFNI each of those is one instruction, or two and an OR: every
+// output bit of a byte is some input bit of a byte, which makes it a GF(2)
+// affine map. The matrix for output bits 7 .. 0 taken from input bits
+// `from` (-1: none): row i, the bits that make output bit i, is byte 7 - i.
+constexpr long long BitMatrix(int b7, int b6, int b5, int b4, int b3, int b2, int b1, int b0) {
+    const int from[8] = {b7, b6, b5, b4, b3, b2, b1, b0};
+    unsigned long long m = 0;
+    for (int i = 7; i >= 0; --i)
+        if (from[7 - i] >= 0) m |= (1ull << from[7 - i]) << (8 * (7 - i));
+    return static_cast<long long>(m);
+}
 template <int Bits>
-constexpr long long kSettleMatrix = Bits == 5 ? 0x2040800810204080LL : 0x4080040810204080LL;
-struct Avx2Gfni : Avx2 {
+constexpr long long kSettle = Bits == 5 ? BitMatrix(7, 6, 5, 4, 3, 7, 6, 5) : BitMatrix(7, 6, 5, 4, 3, 2, 7, 6);
+constexpr long long kWidenHigh = kSettle<5>;
+constexpr long long kMiddleFromHigh = BitMatrix(2, 1, 0, -1, -1, -1, 2, 1);
+constexpr long long kMiddleFromLow = BitMatrix(-1, -1, -1, 7, 6, 5, -1, -1);
+constexpr long long kWidenLow = BitMatrix(4, 3, 2, 1, 0, 4, 3, 2);
+constexpr long long kHighFromMiddle = BitMatrix(-1, -1, -1, -1, -1, 7, 6, 5);
+constexpr long long kLowFromMiddle = BitMatrix(4, 3, 2, -1, -1, -1, -1, -1);
+constexpr long long kLowFromLow = BitMatrix(-1, -1, -1, 7, 6, 5, 4, 3);
+
+// `Map` is the vector width's affine instruction: Map::Apply<matrix>(x, out).
+template <class Base, class Map>
+struct Gfni : Base {
     template <int Bits, class V>
-    static inline __attribute__((target("gfni,avx2"))) void Settle(V& x) {
-        x = (V)_mm256_gf2p8affine_epi64_epi8((__m256i)x, _mm256_set1_epi64x(kSettleMatrix<Bits>), 0);
+    static inline __attribute__((always_inline)) void Settle(V& x) {
+        Map::template Apply<kSettle<Bits>>(x, x);
+    }
+    template <class V>
+    static inline __attribute__((always_inline)) void Widen(const V& h, const V& l, V& hi, V& mid, V& lo) {
+        V fromLow;
+        Map::template Apply<kWidenHigh>(h, hi);
+        Map::template Apply<kMiddleFromHigh>(h, mid);
+        Map::template Apply<kMiddleFromLow>(l, fromLow);
+        mid |= fromLow;
+        Map::template Apply<kWidenLow>(l, lo);
+    }
+    template <class V>
+    static inline __attribute__((always_inline)) void Narrow(const V& hi, const V& mid, const V& lo, V& h, V& l) {
+        V fromLow;
+        Map::template Apply<kHighFromMiddle>(mid, h);
+        h |= hi & 0xF8;
+        Map::template Apply<kLowFromMiddle>(mid, l);
+        Map::template Apply<kLowFromLow>(lo, fromLow);
+        l |= fromLow;
     }
 };
-struct Avx512Gfni : Avx512 {
-    template <int Bits, class V>
-    static inline __attribute__((target("gfni,avx512f,avx512bw"))) void Settle(V& x) {
-        x = (V)_mm512_gf2p8affine_epi64_epi8((__m512i)x, _mm512_set1_epi64(kSettleMatrix<Bits>), 0);
+struct Affine256 {
+    template <long long M, class V>
+    static inline __attribute__((target("gfni,avx2"))) void Apply(const V& x, V& out) {
+        out = (V)_mm256_gf2p8affine_epi64_epi8((__m256i)x, _mm256_set1_epi64x(M), 0);
     }
 };
+struct Affine512 {
+    template <long long M, class V>
+    static inline __attribute__((target("gfni,avx512f,avx512bw"))) void Apply(const V& x, V& out) {
+        out = (V)_mm512_gf2p8affine_epi64_epi8((__m512i)x, _mm512_set1_epi64(M), 0);
+    }
+};
+using Avx2Gfni = Gfni<Avx2, Affine256>;
+using Avx512Gfni = Gfni<Avx512, Affine512>;
 #endif
 
 // A pixel's fields widened to 8 bits and back; W is a vector of 16-bit
@@ -156,24 +228,26 @@ inline __attribute__((always_inline)) void ForEachRow(const AddTarget& t, const 
 }
 
 // One row of the widened part: `columns` pixels from `in` into the three
-// planes, of which the first `inside` lie inside the target. Half a vector
-// of pixels at a time, a register of words each.
-template <int Lanes>
+// planes, of which the first `inside` lie inside the target. A vector of
+// each plane at a time: two of pixels, split into their low and their high
+// bytes.
+template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void WidenRow(const uint16_t* in, uint8_t* hi, uint8_t* mid, uint8_t* lo,
                                                    int inside, int columns) {
-    typedef typename Vec<Lanes>::HalfBytes Bytes;
-    typedef typename Vec<Lanes>::HalfWords Words;
-    constexpr int kStep = Lanes / 2;
+    typedef typename Vec<Lanes>::Bytes Bytes;
+    constexpr auto kLanes = std::make_index_sequence<Lanes>();
     int x = 0;
-    for (; x + kStep <= inside; x += kStep) {
-        Words d, h, m, l;
-        std::memcpy(&d, in + x, sizeof d);
-        Widen(d, h, m, l);
-        const Bytes hb = __builtin_convertvector(h, Bytes), mb = __builtin_convertvector(m, Bytes),
-                    lb = __builtin_convertvector(l, Bytes);
-        std::memcpy(hi + x, &hb, kStep);
-        std::memcpy(mid + x, &mb, kStep);
-        std::memcpy(lo + x, &lb, kStep);
+    for (; x + Lanes <= inside; x += Lanes) {
+        Bytes a, b;
+        std::memcpy(&a, in + x, Lanes);
+        std::memcpy(&b, in + x + Lanes / 2, Lanes);
+        Bytes l, h, hb, mb, lb;
+        Alternate(a, b, 0, l, kLanes);
+        Alternate(a, b, 1, h, kLanes);
+        Ops::Widen(h, l, hb, mb, lb);
+        std::memcpy(hi + x, &hb, Lanes);
+        std::memcpy(mid + x, &mb, Lanes);
+        std::memcpy(lo + x, &lb, Lanes);
     }
     for (; x < inside; ++x) {
         unsigned h, m, l;
@@ -186,23 +260,23 @@ inline __attribute__((always_inline)) void WidenRow(const uint16_t* in, uint8_t*
     for (x = std::max(x, 0); x < columns; ++x) hi[x] = mid[x] = lo[x] = 0;
 }
 
-template <int Lanes>
+template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void NarrowRow(uint16_t* out, const uint8_t* hi, const uint8_t* mid,
                                                     const uint8_t* lo, int inside) {
-    typedef typename Vec<Lanes>::HalfBytes Bytes;
-    typedef typename Vec<Lanes>::HalfWords Words;
-    constexpr int kStep = Lanes / 2;
+    typedef typename Vec<Lanes>::Bytes Bytes;
+    constexpr auto kLanes = std::make_index_sequence<Lanes>();
     int x = 0;
-    for (; x + kStep <= inside; x += kStep) {
+    for (; x + Lanes <= inside; x += Lanes) {
         Bytes hb, mb, lb;
-        std::memcpy(&hb, hi + x, kStep);
-        std::memcpy(&mb, mid + x, kStep);
-        std::memcpy(&lb, lo + x, kStep);
-        const Words h = __builtin_convertvector(hb, Words), m = __builtin_convertvector(mb, Words),
-                    l = __builtin_convertvector(lb, Words);
-        Words d;
-        Narrow(h, m, l, d);
-        std::memcpy(out + x, &d, sizeof d);
+        std::memcpy(&hb, hi + x, Lanes);
+        std::memcpy(&mb, mid + x, Lanes);
+        std::memcpy(&lb, lo + x, Lanes);
+        Bytes h, l, first, second;
+        Ops::Narrow(hb, mb, lb, h, l);
+        Interleave<0>(l, h, first, kLanes);
+        Interleave<Lanes / 2>(l, h, second, kLanes);
+        std::memcpy(out + x, &first, Lanes);
+        std::memcpy(out + x + Lanes / 2, &second, Lanes);
     }
     for (; x < inside; ++x) {
         unsigned d;
@@ -211,16 +285,16 @@ inline __attribute__((always_inline)) void NarrowRow(uint16_t* out, const uint8_
     }
 }
 
-template <int Lanes>
+template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void WidenPlanes(const AddTarget& t, const Planes& p) {
     ForEachRow(t, p, [&](const uint16_t* in, uint8_t* hi, uint8_t* mid, uint8_t* lo, int inside)
-                         __attribute__((always_inline)) { WidenRow<Lanes>(in, hi, mid, lo, inside, p.columns); });
+                         __attribute__((always_inline)) { WidenRow<Lanes, Ops>(in, hi, mid, lo, inside, p.columns); });
 }
 
-template <int Lanes>
+template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void NarrowPlanes(const AddTarget& t, const Planes& p) {
     ForEachRow(t, p, [&](uint16_t* out, const uint8_t* hi, const uint8_t* mid, const uint8_t* lo, int inside)
-                         __attribute__((always_inline)) { NarrowRow<Lanes>(out, hi, mid, lo, inside); });
+                         __attribute__((always_inline)) { NarrowRow<Lanes, Ops>(out, hi, mid, lo, inside); });
 }
 
 // One vector of one plane: the source added, the field settled.
@@ -316,7 +390,7 @@ inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, con
     if (planes.size() < bytes + 64) planes.resize(bytes + 64);
     // Whole vectors start on cache-line boundaries.
     p.first = planes.data() + ((64 - reinterpret_cast<uintptr_t>(planes.data()) % 64) % 64);
-    WidenPlanes<Lanes>(t, p);
+    WidenPlanes<Lanes, Ops>(t, p);
 
     const ptrdiff_t hiPlane = t.redHigh ? 0 : 2, loPlane = 2 - hiPlane;
     for (uint32_t k : mine) {
@@ -328,7 +402,7 @@ inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, con
         if (left >= right) continue;
         AddRows<Lanes, Ops>(draw, s, p.Row(top) - p.left, p.columns, top, bottom, left, right, hiPlane, loPlane);
     }
-    NarrowPlanes<Lanes>(t, p);
+    NarrowPlanes<Lanes, Ops>(t, p);
 }
 
 // ---------------------------------------------------------------------------
@@ -337,32 +411,32 @@ inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, con
 inline uint8_t* CanvasRow(const AddCanvas& c, int y) { return c.first + static_cast<ptrdiff_t>(y) * 3 * c.columns; }
 
 // Columns a .. b - 1 of row y widened (a and b on the grid).
-template <int Lanes>
+template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void WidenSpan(const AddTarget& t, const AddCanvas& c, int y, int a, int b) {
     const uint16_t* in = reinterpret_cast<const uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch) + a;
     uint8_t* hi = CanvasRow(c, y) + a;
-    WidenRow<Lanes>(in, hi, hi + c.columns, hi + 2 * c.columns, std::min(b, t.width) - a, b - a);
+    WidenRow<Lanes, Ops>(in, hi, hi + c.columns, hi + 2 * c.columns, std::min(b, t.width) - a, b - a);
 }
 
 // Row y widened at least over columns left .. right - 1. A row's widened
 // part stays one span, so that it is two numbers to check.
-template <int Lanes>
+template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void Reach(const AddTarget& t, AddCanvas& c, int y, int left, int right) {
     int& l = c.left[y];
     int& r = c.right[y];
     if (l <= left && right <= r) return;
     if (l == r) {
-        WidenSpan<Lanes>(t, c, y, left, right);
+        WidenSpan<Lanes, Ops>(t, c, y, left, right);
         l = left;
         r = right;
         return;
     }
     if (left < l) {
-        WidenSpan<Lanes>(t, c, y, left, l);
+        WidenSpan<Lanes, Ops>(t, c, y, left, l);
         l = left;
     }
     if (right > r) {
-        WidenSpan<Lanes>(t, c, y, r, right);
+        WidenSpan<Lanes, Ops>(t, c, y, r, right);
         r = right;
     }
 }
@@ -388,7 +462,12 @@ inline __attribute__((always_inline)) void AddToCanvas(const AddTarget& target, 
         ymax = std::max(ymax, std::min(d.bottom, t.bottom));
     }
     if (xmin >= xmax) return;
-    for (int y = ymin; y < ymax; ++y) Reach<Lanes>(t, canvas, y, xmin, xmax);
+    // Most often every row is widened far enough already: checked without
+    // a branch a row, which the compiler does a vector of rows at a time.
+    bool covered = true;
+    for (int y = ymin; y < ymax; ++y) covered &= (canvas.left[y] <= xmin) & (canvas.right[y] >= xmax);
+    if (!covered)
+        for (int y = ymin; y < ymax; ++y) Reach<Lanes, Ops>(t, canvas, y, xmin, xmax);
 
     const ptrdiff_t columns = canvas.columns;
     const ptrdiff_t hiPlane = t.redHigh ? 0 : 2, loPlane = 2 - hiPlane;
@@ -404,7 +483,7 @@ inline __attribute__((always_inline)) void AddToCanvas(const AddTarget& target, 
     }
 }
 
-template <int Lanes>
+template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void SettleCanvas(const AddTarget& t, AddCanvas& c) {
     for (int y = t.top; y < t.bottom; ++y) {
         int& l = c.left[y];
@@ -412,7 +491,7 @@ inline __attribute__((always_inline)) void SettleCanvas(const AddTarget& t, AddC
         if (l >= r) continue;
         uint16_t* out = reinterpret_cast<uint16_t*>(t.pixels + static_cast<ptrdiff_t>(y) * t.pitch) + l;
         const uint8_t* hi = CanvasRow(c, y) + l;
-        NarrowRow<Lanes>(out, hi, hi + c.columns, hi + 2 * c.columns, std::min(r, t.width) - l);
+        NarrowRow<Lanes, Ops>(out, hi, hi + c.columns, hi + 2 * c.columns, std::min(r, t.width) - l);
         l = r = 0;
     }
 }
@@ -426,7 +505,7 @@ using Canvas = AddCanvas;
     Target void Name##To(const AddTarget& t, Canvas& c, const AddDraw* d, size_t n) {                              \
         AddToCanvas<Lanes, Ops>(t, c, d, n);                                                                     \
     }                                                                                                            \
-    Target void Name##Settle(const AddTarget& t, Canvas& c) { SettleCanvas<Lanes>(t, c); }
+    Target void Name##Settle(const AddTarget& t, Canvas& c) { SettleCanvas<Lanes, Ops>(t, c); }
 
 RINGSCROLLER_ADD_KERNEL(AddVector16, 16, Portable, )
 RINGSCROLLER_ADD_KERNEL(AddVector32, 32, Portable, )
