@@ -15,8 +15,9 @@ enum class DisplayKind { fullscreen, window, headless };
 DisplayKind Kind();
 
 // Shows the primary surface (scaled, aspect kept) and writes it to the
-// capture folder when one is set. Waits for the host's vertical sync where
-// there is one, else paces at 60 Hz; headless is unpaced.
+// capture folder when one is set. Frames keep the display mode's 60 Hz:
+// locked to the refresh of a display at 60 Hz or a multiple of it, else on a
+// 60 Hz clock that vsync only aligns; headless is unpaced.
 void Present(const Surface& primary);
 
 // True while an SDL video window is up (never when headless). The display
