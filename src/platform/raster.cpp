@@ -13,8 +13,14 @@
 #include <memory>
 #include <cmath>
 #include <cstdint>
+#include <cstddef>
 #include <cstring>
+#include <new>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace standin {
 
@@ -604,15 +610,79 @@ struct Run {
 
 }  // namespace
 
-// Draws the recording thread hands the helper at a time: each hand-over
-// moves a cache line between their cores.
-constexpr size_t kStreamBatch = 16;
+// Draws the recording thread hands the helper at a time.
+constexpr size_t kStreamBatch = 64;
+
+// The kernel's draws of a scene, in order: a vector but for how a draw may be
+// written (see Append), and that a new one is not first set to zero.
+class DrawList {
+public:
+    size_t size() const { return count; }
+    size_t capacity() const { return room; }
+    const AddDraw* data() const { return items.get(); }
+    const AddDraw& operator[](size_t i) const { return items[i]; }
+    void clear() { count = 0; }
+    // Room for `wanted` draws, the draws kept.
+    void reserve(size_t wanted) {
+        if (wanted <= room) return;
+        std::unique_ptr<AddDraw[], Free> more(
+            static_cast<AddDraw*>(::operator new(wanted * sizeof(AddDraw), std::align_val_t(64))));
+        if (count) std::memcpy(more.get(), items.get(), count * sizeof(AddDraw));
+        items = std::move(more);
+        room = wanted;
+    }
+    // With `pastCaches`, the draw is written with stores that bypass the
+    // caches. A helper on another core reads the draws while they are being
+    // recorded, and a line it has read stays in its cache; writing that
+    // line again (the next scene does) would wait for the other core to
+    // give it up, line after line: the recording thread took twice as long.
+    // Such stores do not wait, but must be published (Publish) before
+    // another thread is told of them.
+    void Append(const AddSource* source, int x, int y, int top, int bottom, bool pastCaches) {
+        if (count == room) reserve(std::max<size_t>(2 * room, 1024));
+        AddDraw* at = items.get() + count++;
+#if defined(__x86_64__)
+        static_assert(sizeof(AddDraw) == 24 && offsetof(AddDraw, x) == 8 && offsetof(AddDraw, top) == 16,
+                      "a draw is three 64-bit words");
+        if (pastCaches) {
+            long long* words = reinterpret_cast<long long*>(at);
+            _mm_stream_si64(words, static_cast<long long>(reinterpret_cast<uintptr_t>(source)));
+            _mm_stream_si64(words + 1, static_cast<long long>(static_cast<uint32_t>(x) |
+                                                              static_cast<uint64_t>(static_cast<uint32_t>(y)) << 32));
+            _mm_stream_si64(words + 2, static_cast<long long>(static_cast<uint32_t>(top) |
+                                                              static_cast<uint64_t>(static_cast<uint32_t>(bottom)) << 32));
+            return;
+        }
+#endif
+        // Field by field: built whole on the stack, it would be stored in
+        // pieces and read back in one, which stalls.
+        at->source = source;
+        at->x = x;
+        at->y = y;
+        at->top = top;
+        at->bottom = bottom;
+    }
+    // What was appended past the caches is seen by other threads before
+    // anything this thread stores next.
+    static void Publish() {
+#if defined(__x86_64__)
+        _mm_sfence();
+#endif
+    }
+
+private:
+    struct Free {
+        void operator()(AddDraw* p) const { ::operator delete(p, std::align_val_t(64)); }
+    };
+    std::unique_ptr<AddDraw[], Free> items;
+    size_t count = 0, room = 0;
+};
 // How long the helper waits for more draws before it leaves them to the flush.
 constexpr auto kStreamPatience = std::chrono::microseconds(500);
 
 struct DrawQueue::Recorded {
     Surface* target = nullptr;
-    std::vector<AddDraw> adds;
+    DrawList adds;
     std::vector<Other> others;
     std::vector<Run> runs;
     std::vector<Setup> setups;
@@ -660,11 +730,11 @@ struct DrawQueue::Recorded {
         setups.push_back(Setup{FormatOf(t.layout), view, st});
         return static_cast<uint32_t>(setups.size() - 1);
     }
-    // Room for one more of the kernel's draws. Growing the list moves it, so
-    // a helper reading it is stopped first.
-    AddDraw& NewAdd() {
+    // One more of the kernel's draws: the source's top-left corner at (x, y).
+    void Append(const AddSource& source, int x, int y) {
+        // Growing the list moves it, so a helper reading it is stopped first.
         if (stream.helpers && adds.size() == adds.capacity()) StopStream();
-        return adds.emplace_back();
+        adds.Append(&source, x, y, y + source.litTop, y + source.litBottom, stream.helpers != nullptr);
     }
     // Counts the draw just recorded into its run and its rows' work.
     void Push(bool add, int top, int bottom, int64_t weight) {
@@ -672,6 +742,7 @@ struct DrawQueue::Recorded {
             if (runs.empty() && add) {
                 StartStream();
             } else if (runs.size() == 1 && stream.helpers) {
+                DrawList::Publish();
                 stream.recorded.store(runs[0].count, std::memory_order_release);
                 stream.sealed.store(true, std::memory_order_release);
             }
@@ -680,8 +751,10 @@ struct DrawQueue::Recorded {
         ++runs.back().count;
         // The canvas's draws are weighed at the flush, for what is left of them.
         if (weighAtFlush && runs.size() == 1) {
-            if (stream.helpers && adds.size() % kStreamBatch == 0)
+            if (stream.helpers && adds.size() % kStreamBatch == 0) {
+                DrawList::Publish();
                 stream.recorded.store(adds.size(), std::memory_order_release);
+            }
             return;
         }
         if (top >= bottom) return;
@@ -748,6 +821,8 @@ void DrawQueue::Recorded::Stream() {
 
 void DrawQueue::Recorded::StopStream() {
     if (!stream.helpers) return;
+    // The bands read the draws too, on any thread.
+    DrawList::Publish();
     stream.closing.store(true, std::memory_order_release);
     // A helper that never began has added nothing.
     streamed = stream.helpers->Join() ? stream.added : 0;
@@ -827,15 +902,8 @@ void DrawQueue::Add(Surface& target, const Surface* texture, const RasterState& 
         q.plan.Unchanged(target, texture, state)) {
         target.Touch();
         ++fastDraws;
-        // Field by field: built whole on the stack, it would be stored in
-        // pieces and read back in one, which stalls.
         const AddSource& source = q.plan.stretch->add;
-        AddDraw& d = q.NewAdd();
-        d.source = &source;
-        d.x = r.x0;
-        d.y = r.y0;
-        d.top = r.y0 + source.litTop;
-        d.bottom = r.y0 + source.litBottom;
+        q.Append(source, r.x0, r.y0);
         q.Push(true, std::max(r.y0, 0), std::min(r.y1, target.height),
                std::max(0, std::min(r.x1, target.width) - std::max(r.x0, 0)) + 16);
         return;
@@ -863,7 +931,7 @@ __attribute__((noinline)) void DrawQueue::Recorded::AddAny(Surface& t, const Sur
             const int64_t weight = std::max(0, std::min(r.x1, t.width) - std::max(r.x0, 0)) + 16;
             if (plan.way == Plan::Way::add) {
                 const AddSource& source = plan.stretch->add;
-                NewAdd() = AddDraw{&source, r.x0, r.y0, r.y0 + source.litTop, r.y0 + source.litBottom};
+                Append(source, r.x0, r.y0);
                 Push(true, top, bottom, weight);
             } else {
                 others.push_back(Other{Plan::Way::rect, plan.setup, plan.stretch.get(), r, 0, 0});
