@@ -394,24 +394,26 @@ std::vector<std::vector<D3DTLVERTEX>> RingSprites(int count, int width, int heig
 
 }  // namespace
 
-// A helper adds a scene's first run of additive sprites while the scene is
-// still being recorded. Whatever ends that (the flush, a draw of another
-// kind, more draws than the room kept from the scene before, a discarded
-// scene, another target, stopped threads), the pixels are those of the same
-// calls with everything drawn on one thread at the flush.
+// A helper adds a scene's first run of additive sprites to its rows while
+// the scene is still being recorded, and finishes them at the flush while
+// the recording thread draws the rest. Whatever else happens (a draw of
+// another kind, a pause longer than the helper waits, more draws than the
+// room kept from the scene before, a discarded scene, another target,
+// stopped threads, a third thread), the pixels are those of the same calls
+// with everything drawn on one thread at the flush.
 TEST(RasterStream, DrawingWhileRecordingGivesTheBytesOfDrawingAtTheFlush) {
     faults::Reset();
     const Surface glow = Glow();
     const auto sprites = RingSprites(4000, 200, 150);
-    const unsigned long before = standin::RasterDrawsAddedWhileRecording();
+    const standin::RasterHelp before = standin::RasterHelped();
     struct Targets {
         Surface a, b;
     };
-    // Records sprites first .. last - 1 onto `target`, with a pause half way
-    // that lets a helper get going.
-    auto record = [&](standin::DrawQueue& q, Surface& target, int first, int last, bool helping) {
+    // Records sprites first .. last - 1 onto `target`; with a helper, pauses
+    // half way for `pause` microseconds.
+    auto record = [&](standin::DrawQueue& q, Surface& target, int first, int last, bool helping, int pause = 200) {
         for (int i = first; i < last; ++i) {
-            if (helping && i == (first + last) / 2) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            if (helping && i == (first + last) / 2) std::this_thread::sleep_for(std::chrono::microseconds(pause));
             q.Add(target, &glow, kDemo, sprites[i].data(), 4);
         }
     };
@@ -420,13 +422,19 @@ TEST(RasterStream, DrawingWhileRecordingGivesTheBytesOfDrawingAtTheFlush) {
         std::function<void(standin::DrawQueue&, standin::Workers*, Targets&, bool)> play;
     };
     const Case cases[] = {
-        {"a long scene, then another", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
-             for (int scene = 0; scene < 3; ++scene) {
-                 record(q, t.a, scene * 1000, scene * 1000 + 1000, helping);
+        {"scenes after scenes", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             for (int scene = 0; scene < 6; ++scene) {
+                 record(q, t.a, scene * 600, scene * 600 + 600, helping);
                  q.Finish(w);
              }
          }},
-        {"a draw of another kind", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+        {"a pause longer than the helper waits", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
+             record(q, t.a, 0, 10, false);
+             q.Finish(w);
+             record(q, t.a, 0, 1500, helping, 5000);
+             q.Finish(w);
+         }},
+        {"draws of another kind", [&](standin::DrawQueue& q, standin::Workers* w, Targets& t, bool helping) {
              record(q, t.a, 0, 10, false);
              q.Finish(w);
              record(q, t.a, 0, 800, helping);
@@ -486,7 +494,10 @@ TEST(RasterStream, DrawingWhileRecordingGivesTheBytesOfDrawingAtTheFlush) {
             EXPECT_TRUE(got.a.pixels == want.a.pixels && got.b.pixels == want.b.pixels) << c.what << ", " << threads << " threads";
         }
     }
-    // Worth something only if helpers did add draws while they were recorded.
-    EXPECT_GT(standin::RasterDrawsAddedWhileRecording() - before, 0u);
+    // Worth something only if helpers did add draws while they were
+    // recorded, and did finish their rows.
+    const standin::RasterHelp after = standin::RasterHelped();
+    EXPECT_GT(after.drawsWhileRecording, before.drawsWhileRecording);
+    EXPECT_GT(after.scenesFinished, before.scenesFinished);
     faults::Reset();
 }

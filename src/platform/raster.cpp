@@ -28,7 +28,7 @@ namespace {
 
 bool fastPaths = true;
 unsigned long fastDraws = 0;
-unsigned long drawsAddedWhileRecording = 0;
+RasterHelp helped;
 
 // ---------------------------------------------------------------------------
 // Pixel formats and 8-bit colour arithmetic
@@ -693,20 +693,26 @@ struct DrawQueue::Recorded {
     bool redHigh = false;  // the target's red field is its high one (the kernel's draws only)
     const AddKernel* kernel = nullptr;
     std::vector<int> bands;  // band i: rows bands[i] .. bands[i + 1] - 1
+    size_t bandRuns[2] = {};    // the runs the bands draw: bandRuns[0] .. bandRuns[1] - 1
     std::vector<AddWork> work;  // the kernel's, one a band
 
     // Drawing while recording. Recording a scene costs the recording thread
-    // about half what adding its draws does, and the other threads would
-    // wait for the flush meanwhile; so when the scene opens with the
-    // kernel's draws, one of them adds those to the canvas as they are
-    // recorded, on every row, for as long as they keep coming. At the flush
-    // it stops where it is, and the bands take the rest of that run from
-    // there before they narrow their rows of the canvas.
+    // a good part of what adding its draws costs, and the other threads would
+    // wait for the flush meanwhile. So when a scene opens with the kernel's
+    // draws, one of them, the helper, adds those draws to the rows from
+    // `split` down as they are recorded, on the canvas, which needs nothing
+    // known of the scene beforehand; at the flush it adds the rest of them
+    // and narrows its rows, while the recording thread draws the rows above
+    // the usual way. Rows stay with the same core from one scene to the
+    // next (moving them between cores costs more than drawing them), and
+    // `split` moves towards whichever side finished first.
     Workers* helpers = nullptr;  // the threads of the last flush, for the next scene
-    bool canvasRun = false;      // the first run goes through the canvas
-    bool weighAtFlush = false;   // the first run's draws are weighed at the flush, not as recorded
-    size_t streamed = 0;         // of it, the draws added to every row before the bands
+    bool canvasRun = false;      // this scene's first run was handed to a helper
+    bool weighAtFlush = false;   // so its draws are not counted in `load`
+    bool settled = false;        // the helper finished its rows
+    size_t streamed = 0;         // the first run's draws the helper added to its rows
     size_t lastScene = 0;        // the kernel's draws of the scene before: room to keep
+    int split = 0;               // the helper's first row
     // What the helper reads while the recording thread writes the rest, each
     // on cache lines of its own: a line both write goes back and forth
     // between their cores at every write.
@@ -714,17 +720,20 @@ struct DrawQueue::Recorded {
     struct Stream {
         // Draws of the first run the helper may add, counted a few at a time.
         alignas(64) std::atomic<size_t> recorded{0};
-        alignas(64) std::atomic<bool> sealed{false};  // the first run has ended: no more will come
-        std::atomic<bool> closing{false};             // stop at the next few draws
-        Workers* helpers = nullptr;                   // running: the threads one of which has it
-        const AddDraw* draws = nullptr;               // the first run, in place while it runs
+        alignas(64) std::atomic<bool> finishing{false};  // the count is final: add them all, then narrow
+        std::atomic<bool> closing{false};                // stop at the next few draws
+        Workers* helpers = nullptr;                      // running: the threads one of which has it
+        const AddDraw* draws = nullptr;                  // the first run, in place while it runs
         const AddKernel* kernel = nullptr;
-        AddTarget target{};
-        size_t added = 0;  // the helper's; read once it has stopped
+        AddTarget rows{};                                // the helper's
+        // The helper's, read once it has stopped.
+        size_t added = 0;
+        bool settled = false;
+        std::chrono::steady_clock::time_point finished;
     };
     alignas(64) Stream stream;
 
-    ~Recorded() { StopStream(); }
+    ~Recorded() { EndStream(true); }
 
     uint32_t AddSetup(const Surface& t, const TextureView& view, const RasterState& st) {
         setups.push_back(Setup{FormatOf(t.layout), view, st});
@@ -733,7 +742,7 @@ struct DrawQueue::Recorded {
     // One more of the kernel's draws: the source's top-left corner at (x, y).
     void Append(const AddSource& source, int x, int y) {
         // Growing the list moves it, so a helper reading it is stopped first.
-        if (stream.helpers && adds.size() == adds.capacity()) StopStream();
+        if (stream.helpers && adds.size() == adds.capacity()) EndStream(true);
         adds.Append(&source, x, y, y + source.litTop, y + source.litBottom, stream.helpers != nullptr);
     }
     // Counts the draw just recorded into its run and its rows' work.
@@ -742,14 +751,14 @@ struct DrawQueue::Recorded {
             if (runs.empty() && add) {
                 StartStream();
             } else if (runs.size() == 1 && stream.helpers) {
+                // The first run is whole: the helper may as well have all of it.
                 DrawList::Publish();
                 stream.recorded.store(runs[0].count, std::memory_order_release);
-                stream.sealed.store(true, std::memory_order_release);
             }
             runs.push_back(Run{add, (add ? adds.size() : others.size()) - 1, 0});
         }
         ++runs.back().count;
-        // The canvas's draws are weighed at the flush, for what is left of them.
+        // The first run is shared out differently (see FinishFirstRun).
         if (weighAtFlush && runs.size() == 1) {
             if (stream.helpers && adds.size() % kStreamBatch == 0) {
                 DrawList::Publish();
@@ -762,8 +771,10 @@ struct DrawQueue::Recorded {
         load[bottom] -= weight;
     }
     void StartStream();
-    void StopStream();
+    void EndStream(bool stop);
     void Stream();
+    void FinishFirstRun(Workers* workers);
+    void DrawRuns(int top, int bottom, size_t first, size_t last, AddWork& work);
     void AddAny(Surface& target, const Surface* texture, const RasterState& state, const D3DTLVERTEX* v,
                 size_t count);
     void Decide(const Surface* texture, const RasterState& st, const Rect& r);
@@ -777,23 +788,26 @@ void DrawQueue::Recorded::StartStream() {
     kernel = &Kernel();
     FitAddCanvas(canvas, target->width, target->height);
     adds.reserve(lastScene + lastScene / 4 + 1024);
+    if (split <= 0 || split >= target->height) split = target->height / 2;
     stream.recorded.store(0, std::memory_order_relaxed);
-    stream.sealed.store(false, std::memory_order_relaxed);
+    stream.finishing.store(false, std::memory_order_relaxed);
     stream.closing.store(false, std::memory_order_relaxed);
     stream.draws = adds.data();
     stream.kernel = kernel;
-    stream.target = AddTarget{target->pixels.data(), target->pitch, target->width, 0, target->height, redHigh};
+    stream.rows = AddTarget{target->pixels.data(), target->pitch, target->width, split, target->height, redHigh};
     stream.added = 0;
+    stream.settled = false;
     if (!helpers->Start([](void* context, int) { static_cast<Recorded*>(context)->Stream(); }, this)) return;
     stream.helpers = helpers;
     canvasRun = weighAtFlush = true;
+    settled = false;
     streamed = 0;
 }
 
 // On the helper.
 void DrawQueue::Recorded::Stream() {
     const AddKernel& k = *stream.kernel;
-    const AddTarget target = stream.target;
+    const AddTarget rows = stream.rows;
     const AddDraw* const draws = stream.draws;
     size_t done = 0;
     SpinWait wait;
@@ -803,14 +817,19 @@ void DrawQueue::Recorded::Stream() {
         if (done < ready) {
             // A few at a time, so that it stops soon once asked to.
             const size_t upto = std::min(ready, done + kStreamBatch);
-            k.addTo(target, canvas, draws + done, upto - done);
+            k.addTo(rows, canvas, draws + done, upto - done);
             done = upto;
             wait = SpinWait();
             continue;
         }
-        // Sealed after the last draw was counted: that count is final.
-        if (stream.sealed.load(std::memory_order_acquire) && stream.recorded.load(std::memory_order_acquire) == done)
+        // The final count was stored before `finishing`.
+        if (stream.finishing.load(std::memory_order_acquire)) {
+            if (stream.recorded.load(std::memory_order_acquire) != done) continue;
+            k.settle(rows, canvas);
+            stream.settled = true;
+            stream.finished = std::chrono::steady_clock::now();
             break;
+        }
         // A program that records slowly leaves the rest to the flush rather
         // than keep a core waiting.
         if (wait.Waited() > kStreamPatience) break;
@@ -819,17 +838,25 @@ void DrawQueue::Recorded::Stream() {
     stream.added = done;
 }
 
-void DrawQueue::Recorded::StopStream() {
+// Waits for the helper, having asked it to `stop` where it is, or else to
+// finish its rows.
+void DrawQueue::Recorded::EndStream(bool stop) {
     if (!stream.helpers) return;
-    // The bands read the draws too, on any thread.
+    // The draws are read on other threads after this too.
     DrawList::Publish();
-    stream.closing.store(true, std::memory_order_release);
+    if (stop) {
+        stream.closing.store(true, std::memory_order_release);
+    } else {
+        stream.recorded.store(runs[0].count, std::memory_order_release);
+        stream.finishing.store(true, std::memory_order_release);
+    }
     // A helper that never began has added nothing.
-    streamed = stream.helpers->Join() ? stream.added : 0;
+    const bool ran = stream.helpers->Join();
+    streamed = ran ? stream.added : 0;
+    settled = ran && stream.settled;
     stream.helpers = nullptr;
-    drawsAddedWhileRecording += streamed;
-    // Nothing on the canvas yet: the band way is the quicker for all of it.
-    if (streamed == 0) canvasRun = false;
+    helped.drawsWhileRecording += streamed;
+    helped.scenesFinished += settled;
 }
 
 // A fresh plan for a rectangle: the kernel's, the rectangle path's, or the
@@ -864,20 +891,14 @@ void DrawQueue::Recorded::Decide(const Surface* texture, const RasterState& st, 
     }
 }
 
-void DrawQueue::Recorded::DrawBand(int band) {
-    const int top = bands[band], bottom = bands[band + 1];
+// Runs first .. last - 1 on rows top .. bottom - 1.
+void DrawQueue::Recorded::DrawRuns(int top, int bottom, size_t first, size_t last, AddWork& addWork) {
     Rows rows{*target, top, bottom};
     const AddTarget at{target->pixels.data(), target->pitch, target->width, top, bottom, redHigh};
-    size_t first = 0;
-    if (canvasRun) {
-        kernel->addTo(at, canvas, adds.data() + streamed, runs[0].count - streamed);
-        kernel->settle(at, canvas);
-        first = 1;
-    }
-    for (size_t i = first; i < runs.size(); ++i) {
+    for (size_t i = first; i < last; ++i) {
         const Run& run = runs[i];
         if (run.add) {
-            kernel->add(at, &adds[run.first], run.count, work[band]);
+            kernel->add(at, adds.data() + run.first, run.count, addWork);
             continue;
         }
         for (size_t i = run.first; i < run.first + run.count; ++i) {
@@ -886,6 +907,10 @@ void DrawQueue::Recorded::DrawBand(int band) {
             else DrawStrip(rows, setups[o.setup], &vertices[o.first], o.count);
         }
     }
+}
+
+void DrawQueue::Recorded::DrawBand(int band) {
+    DrawRuns(bands[band], bands[band + 1], bandRuns[0], bandRuns[1], work[band]);
 }
 
 DrawQueue::DrawQueue() : recorded(new Recorded) {}
@@ -954,59 +979,93 @@ void DrawQueue::Discard() { recorded->Discard(); }
 void DrawQueue::Recorded::Finish(Workers* workers) {
     helpers = workers;
     if (runs.empty()) return;
-    StopStream();
-    if (weighAtFlush) {
-        // What is left of the first run: its draws from where the helper
-        // stopped, and narrowing each row of the canvas.
-        for (size_t i = canvasRun ? streamed : 0; i < runs[0].count; ++i) {
-            const AddDraw& d = adds[i];
-            const int top = std::max(d.top, 0), bottom = std::min(d.bottom, target->height);
-            if (top >= bottom) continue;
-            const int64_t weight = d.source->litRight - d.source->litLeft + 16;
-            load[top] += weight;
-            load[bottom] -= weight;
-        }
-        for (int y = 0; canvasRun && y < target->height; ++y) {
-            const int width = canvas.right[y] - canvas.left[y];
-            load[y] += width;
-            load[y + 1] -= width;
-        }
-    }
-    if (!canvasRun) kernel = &Kernel();
-    lastScene = adds.size();
-    const int threads = workers ? workers->Threads() : 1;
-    // More bands than threads, of about equal work, so that a thread the
-    // system is slow to wake leaves its share to the others.
-    const int wanted = threads > 1 ? threads * 3 : 1;
-    bands.assign(1, 0);
-    if (wanted > 1) {
-        int64_t level = 0, total = 0;
-        for (int y = 0; y < target->height; ++y) total += (level += load[y]);
-        int64_t done = 0;
-        level = 0;
-        for (int y = 0; y < target->height; ++y) {
-            done += (level += load[y]);
-            if (done * wanted >= total * static_cast<int64_t>(bands.size()) && static_cast<int>(bands.size()) < wanted)
-                bands.push_back(y + 1);
-        }
-    }
-    if (bands.back() != target->height) bands.push_back(target->height);
-    const int count = static_cast<int>(bands.size()) - 1;
-    if (work.size() < static_cast<size_t>(count)) work.resize(count);
-    if (workers && count > 1) {
-        workers->Run(
-            count, [](void* context, int i) { static_cast<Recorded*>(context)->DrawBand(i); }, this);
+    size_t first = 0;
+    if (canvasRun) {
+        FinishFirstRun(workers);
+        first = 1;
     } else {
-        bands.assign({0, target->height});
-        DrawBand(0);
+        kernel = &Kernel();
+    }
+    lastScene = adds.size();
+    if (first < runs.size()) {
+        const int threads = workers ? workers->Threads() : 1;
+        // More bands than threads, of about equal work, so that a thread the
+        // system is slow to wake leaves its share to the others.
+        const int wanted = threads > 1 ? threads * 3 : 1;
+        bands.assign(1, 0);
+        if (wanted > 1) {
+            int64_t level = 0, total = 0;
+            for (int y = 0; y < target->height; ++y) total += (level += load[y]);
+            int64_t done = 0;
+            level = 0;
+            for (int y = 0; y < target->height; ++y) {
+                done += (level += load[y]);
+                if (done * wanted >= total * static_cast<int64_t>(bands.size()) &&
+                    static_cast<int>(bands.size()) < wanted)
+                    bands.push_back(y + 1);
+            }
+        }
+        if (bands.back() != target->height) bands.push_back(target->height);
+        const int count = static_cast<int>(bands.size()) - 1;
+        if (work.size() < static_cast<size_t>(count)) work.resize(count);
+        bandRuns[0] = first;
+        bandRuns[1] = runs.size();
+        if (workers && count > 1) {
+            workers->Run(
+                count, [](void* context, int i) { static_cast<Recorded*>(context)->DrawBand(i); }, this);
+        } else {
+            bands.assign({0, target->height});
+            DrawBand(0);
+        }
     }
     Discard();
 }
 
+// The first run, handed to a helper: the rows above `split` here (shared
+// with any threads besides the helper), while the helper finishes its own.
+void DrawQueue::Recorded::FinishFirstRun(Workers* workers) {
+    using Clock = std::chrono::steady_clock;
+    const bool helping = stream.helpers != nullptr;
+    if (helping) {
+        DrawList::Publish();
+        stream.recorded.store(runs[0].count, std::memory_order_release);
+        stream.finishing.store(true, std::memory_order_release);
+    }
+    const int height = target->height, mine = stream.rows.top;
+    const int idle = workers ? workers->Threads() - 2 : 0;
+    const int count = idle > 0 ? 2 * (idle + 1) : 1;
+    bands.clear();
+    for (int i = 0; i <= count; ++i) bands.push_back(mine * i / count);
+    if (work.size() < static_cast<size_t>(count)) work.resize(count);
+    bandRuns[0] = 0;
+    bandRuns[1] = 1;
+    if (count > 1) workers->Run(count, [](void* context, int i) { static_cast<Recorded*>(context)->DrawBand(i); }, this);
+    else DrawBand(0);
+    const Clock::time_point done = Clock::now();
+    EndStream(false);
+    if (settled) {
+        // Rows move to whichever side finished first, in proportion to how
+        // much sooner (a few microseconds a row).
+        const double later = std::chrono::duration<double, std::micro>(stream.finished - done).count();
+        split = std::max(1, std::min(height - 1, split + std::max(-16, std::min(16, static_cast<int>(later / 4)))));
+        return;
+    }
+    // The helper stopped early (or never began): its rows are left here.
+    if (work.empty()) work.resize(1);
+    const AddTarget rows{target->pixels.data(), target->pitch, target->width, mine, height, redHigh};
+    if (streamed == 0) {
+        // Nothing on the canvas: the usual way is the quicker.
+        kernel->add(rows, adds.data(), runs[0].count, work[0]);
+    } else {
+        kernel->addTo(rows, canvas, adds.data() + streamed, runs[0].count - streamed);
+        kernel->settle(rows, canvas);
+    }
+}
+
 void DrawQueue::Recorded::Discard() {
-    StopStream();
-    if (canvasRun) ForgetAddCanvas(canvas);
-    canvasRun = weighAtFlush = false;
+    EndStream(true);
+    if (canvasRun && !settled) ForgetAddCanvas(canvas);
+    canvasRun = weighAtFlush = settled = false;
     adds.clear();
     others.clear();
     runs.clear();
@@ -1028,7 +1087,7 @@ void DrawTriangleStrip(Surface& target, const Surface* texture, const RasterStat
 void SetRasterFastPaths(bool on) { fastPaths = on; }
 bool RasterFastPaths() { return fastPaths; }
 unsigned long RasterFastDraws() { return fastDraws; }
-unsigned long RasterDrawsAddedWhileRecording() { return drawsAddedWhileRecording; }
+RasterHelp RasterHelped() { return helped; }
 
 void SetRasterKernel(const char* name) {
     forcedKernel = nullptr;
@@ -1041,7 +1100,7 @@ void SetRasterKernel(const char* name) {
 void ResetRaster() {
     fastPaths = true;
     fastDraws = 0;
-    drawsAddedWhileRecording = 0;
+    helped = RasterHelp{};
     forcedKernel = nullptr;
     stretchCache.clear();
     useClock = 0;

@@ -86,8 +86,12 @@ private:
 // Forgets every cached stretched texture, the counters and the choice.
 void ResetRaster();
 
-// Draws added by a helper while their scene was still being recorded, since
-// the last ResetRaster.
-unsigned long RasterDrawsAddedWhileRecording();
+// Since the last ResetRaster: draws a helper added while their scene was
+// still being recorded, and scenes whose helper went on to finish its rows.
+struct RasterHelp {
+    unsigned long drawsWhileRecording = 0;
+    unsigned long scenesFinished = 0;
+};
+RasterHelp RasterHelped();
 
 }  // namespace standin

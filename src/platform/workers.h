@@ -33,8 +33,8 @@ public:
     void Run(int count, Task task, void* context);
 
     // Hands task(context, 0) to one of the threads and returns at once;
-    // false when there is none to take it. Join before the next Start, Run
-    // or Stop.
+    // false when there is none to take it. Join before the next Start or
+    // Stop; a Run meanwhile goes on without that thread until it is done.
     bool Start(Task task, void* context);
     // Waits for the task Start handed out to return; or, when no thread has
     // taken it yet, takes it back so that it never runs. True if it ran.
