@@ -1,159 +1,89 @@
-/* Acts on the demo's main window from another Windows program, as the user
- * or another program would: takes the foreground away and gives it back,
- * posts WM_CLOSE, reads a message box. Built with MinGW-w64 by the Wine
- * test and run in the same Wine prefix as the demo.
- *
- *   window_helper away MS [back]  open a window of its own, take the
- *                                 foreground, keep it MS milliseconds, then
- *                                 (with "back") hand it to the main window
- *                                 itself; without "back" it just closes,
- *                                 leaving the way back to the window manager
- *   window_helper close           post WM_CLOSE to the main window
- *   window_helper message CAPTION print the texts inside the message box
- *                                 captioned CAPTION, one a line
- *
- * Every line it prints starts with a word the test can match. Exit codes:
- * 0 done, 2 bad arguments, 3 the window looked for is not there, 4 the
- * system refused what was asked (the foreground, a post). Every wait is
- * bounded. */
+// Acts on the demo's main window from another Windows program, as the user or another program
+// would. Built with MinGW-w64 by the Wine test and run in the demo's Wine prefix.
+//
+//   window_helper away MS          opens a window of its own, takes the foreground, keeps it MS
+//                                  milliseconds, then closes, leaving the way back to the
+//                                  window manager
+//   window_helper close            posts WM_CLOSE to the main window
+//   window_helper message CAPTION  prints the texts in the message box captioned CAPTION
+//
+// Each line it prints starts with a word the test matches. Exit codes: 0 done, 1 the window is
+// not there or the system refused (the foreground, a post), 2 bad arguments.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static const char kMainClass[] = "MultimediaBase Class";
-enum { kFound = 0, kUsage = 2, kMissing = 3, kRefused = 4 };
-
-/* The demo's window exists from start-up on, but a slow start may not have
- * made it yet when the helper runs. A dialog is found before it is filled
- * in; it is shown once it is, so `shown` waits for that. */
-static HWND wait_for_window(const char* cls, const char* title, int shown, DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND window = FindWindowA(cls, title);
-        if (window && shown && !IsWindowVisible(window)) window = NULL;
-        if (window || GetTickCount() - start >= ms) return window;
-        Sleep(50);
-    }
-}
-
-/* A foreground change is carried out by messages to both threads; the
- * helper's own window must go on answering them meanwhile. */
-static void pump_for(DWORD ms) {
-    DWORD start = GetTickCount();
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(10);
-    } while (GetTickCount() - start < ms);
-}
-
-/* Waits, pumping, until `window` is the foreground window. */
-static int wait_for_foreground(HWND window, DWORD ms) {
-    DWORD start = GetTickCount();
-    do {
-        pump_for(20);
-        if (GetForegroundWindow() == window) return 1;
-    } while (GetTickCount() - start < ms);
-    return 0;
-}
-
-static void print_main_state(const char* when, HWND main_window) {
-    printf("%s: foreground=%s minimized=%d\n", when,
-           GetForegroundWindow() == main_window ? "main" : "other", IsIconic(main_window) ? 1 : 0);
+static int say(const char* word, const char* text, int code) {
+    printf("%s: %s\n", word, text);
     fflush(stdout);
+    return code;
 }
 
-static LRESULT CALLBACK helper_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static int take_foreground(DWORD ms, int give_back) {
-    HWND main_window = wait_for_window(kMainClass, NULL, 0, 10000);
-    if (!main_window) {
-        printf("missing: no window of class \"%s\"\n", kMainClass);
-        return kMissing;
+// A slow start may not have made the window yet. A dialog is found before it is filled in, and
+// shown once it is.
+static HWND wait_for_window(const char* cls, const char* title, int shown) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(50)) {
+        HWND window = FindWindowA(cls, title);
+        if (window && (!shown || IsWindowVisible(window))) return window;
     }
-    WNDCLASSA cls;
-    memset(&cls, 0, sizeof cls);
-    cls.lpfnWndProc = helper_proc;
+    return NULL;
+}
+
+// A foreground change is carried out by messages to both threads: the helper's own window must
+// go on answering them.
+static void pump_for(DWORD ms) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10)) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    }
+}
+
+static int take_foreground(HWND main_window, DWORD ms) {
+    WNDCLASSA cls = {0};
+    cls.lpfnWndProc = DefWindowProcA;
     cls.hInstance = GetModuleHandleA(NULL);
     cls.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
     cls.lpszClassName = "ringscroller test helper";
     RegisterClassA(&cls);
     HWND own = CreateWindowExA(0, cls.lpszClassName, "helper", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 240, 160,
                                NULL, NULL, cls.hInstance, NULL);
-    if (!own) {
-        printf("refused: no window of its own\n");
-        return kRefused;
-    }
+    if (!own) return say("refused", "no window of its own", 1);
     SetForegroundWindow(own);
-    if (!wait_for_foreground(own, 5000)) {
-        printf("refused: the foreground stayed with another window\n");
-        return kRefused;
-    }
-    /* The test watches the screen from now on. */
-    printf("taken: the foreground\n");
-    fflush(stdout);
+    for (DWORD start = GetTickCount(); GetForegroundWindow() != own; pump_for(20))
+        if (GetTickCount() - start > 5000) return say("refused", "the foreground stayed with another window", 1);
+    say("taken", "the foreground", 0);  // the test watches the screen from now on
     pump_for(ms);
-    print_main_state("away", main_window);
-    int result = kFound;
-    if (give_back) {
-        SetForegroundWindow(main_window);
-        if (!wait_for_foreground(main_window, 5000)) result = kRefused;
-        print_main_state("back", main_window);
-    }
+    say("away", GetForegroundWindow() == main_window ? "foreground=main" : "foreground=other", 0);
     DestroyWindow(own);
     pump_for(200);
-    return result;
+    return 0;
 }
 
-static int post_close(void) {
-    HWND main_window = wait_for_window(kMainClass, NULL, 0, 10000);
-    if (!main_window) {
-        printf("missing: no window of class \"%s\"\n", kMainClass);
-        return kMissing;
-    }
-    if (!PostMessageA(main_window, WM_CLOSE, 0, 0)) {
-        printf("refused: PostMessage failed with %lu\n", GetLastError());
-        return kRefused;
-    }
-    printf("posted: WM_CLOSE\n");
-    return kFound;
-}
-
+// The buttons a message box does not use are there, hidden.
 static BOOL CALLBACK print_text(HWND child, LPARAM unused) {
-    (void)unused;
     char text[512];
-    /* The buttons a message box does not use are there, hidden. */
-    if (IsWindowVisible(child) && GetWindowTextA(child, text, sizeof text) > 0) printf("text: %s\n", text);
+    if (IsWindowVisible(child) && GetWindowTextA(child, text, sizeof text) > 0) say("text", text, 0);
     return TRUE;
 }
 
-/* A message box is a dialog ("#32770") with the caption as its title; its
- * message and its buttons are child windows holding their texts. */
-static int print_message_box(const char* caption) {
-    HWND box = wait_for_window("#32770", caption, 1, 30000);
-    if (!box) {
-        printf("missing: no message box captioned \"%s\"\n", caption);
-        return kMissing;
-    }
-    EnumChildWindows(box, print_text, 0);
-    fflush(stdout);
-    return kFound;
-}
-
 int main(int argc, char** argv) {
-    if (argc == 2 && strcmp(argv[1], "close") == 0) return post_close();
-    if (argc == 3 && strcmp(argv[1], "message") == 0) return print_message_box(argv[2]);
-    if ((argc == 3 || argc == 4) && strcmp(argv[1], "away") == 0) {
-        int give_back = argc == 4 && strcmp(argv[3], "back") == 0;
-        if (argc == 4 && !give_back) return kUsage;
-        return take_foreground((DWORD)strtoul(argv[2], NULL, 10), give_back);
+    const char* what = argc > 1 ? argv[1] : "";
+    if (argc == 3 && strcmp(what, "message") == 0) {
+        // A message box is a dialog ("#32770") titled with its caption; its message and its
+        // buttons are child windows holding their texts.
+        HWND box = wait_for_window("#32770", argv[2], 1);
+        if (!box) return say("missing", "no message box with that caption", 1);
+        EnumChildWindows(box, print_text, 0);
+        return 0;
     }
-    fprintf(stderr, "usage: window_helper away MS [back] | close | message CAPTION\n");
-    return kUsage;
+    int away = argc == 3 && strcmp(what, "away") == 0, close = argc == 2 && strcmp(what, "close") == 0;
+    if (!away && !close) {
+        fprintf(stderr, "usage: window_helper away MS | close | message CAPTION\n");
+        return 2;
+    }
+    HWND main_window = wait_for_window("MultimediaBase Class", NULL, 0);
+    if (!main_window) return say("missing", "no window of class \"MultimediaBase Class\"", 1);
+    if (away) return take_foreground(main_window, strtoul(argv[2], NULL, 10));
+    return PostMessageA(main_window, WM_CLOSE, 0, 0) ? say("posted", "WM_CLOSE", 0) : say("refused", "PostMessage failed", 1);
 }
