@@ -1,29 +1,17 @@
 // The runtime core: start-up and its fatal failures, shutdown, array blocks,
 // string variables and temporaries, and the float conversion.
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "core/arrays.h"
 #include "core/convert.h"
-#include "core/strings.h"
 #include "fixture.h"
 
 namespace {
 
-class CoreTest : public RuntimeTest {
-protected:
-    // Runs start-up from nothing and reports the exit it ended in, or -1.
-    int StartFromNothing() {
-        faults::TrapExit(true);
-        try {
-            StartRuntime(GetModuleHandleA(nullptr));
-        } catch (const faults::ProcessExit& exit) {
-            return static_cast<int>(exit.code);
-        }
-        return -1;
-    }
-};
+using CoreTest = RuntimeTest;
+
+// Start-up from nothing: the exit it ended in, or -1.
+long StartFromNothing() { return ExitCodeOf([] { StartRuntime(GetModuleHandleA(nullptr)); }); }
 
 TEST_F(CoreTest, WithoutHeapOrWorkAreaTheProgramSaysSoAndExitsNonZero) {
     struct Case { const char* failure; const char* said; int code; };
@@ -39,19 +27,12 @@ TEST_F(CoreTest, WithoutHeapOrWorkAreaTheProgramSaysSoAndExitsNonZero) {
 TEST_F(CoreTest, StartUpClearsTheStateAndShutdownDestroysTheHeapLast) {
     scroller.textPos = 42;
     ASSERT_EQ(StartFromNothing(), -1);
-    EXPECT_EQ(scroller.textPos, 0);
-    EXPECT_EQ(runtime.instance, GetModuleHandleA(nullptr));
-    EXPECT_EQ(runtime.workPtr, runtime.workStart);
-    EXPECT_EQ(HeapSize(runtime.heap, 0, runtime.workStart), kWorkAreaSize);
+    EXPECT_TRUE(scroller.textPos == 0 && runtime.instance == GetModuleHandleA(nullptr));
+    EXPECT_TRUE(runtime.workPtr == runtime.workStart && HeapSize(runtime.heap, 0, runtime.workStart) == kWorkAreaSize);
     for (DWORD i = 0; i < kWorkAreaSize; ++i) ASSERT_EQ(runtime.workStart[i], 0) << i;
-
     HANDLE heap = runtime.heap;
     faults::StartRecording();
-    try {
-        EndProgram(0);
-    } catch (const faults::ProcessExit& exit) {
-        EXPECT_EQ(exit.code, 0u);
-    }
+    EXPECT_EQ(ExitCodeOf([] { EndProgram(0); }), 0);
     const Calls& calls = faults::Recorded();
     ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{"HeapDestroy", "ExitProcess"}));
@@ -61,8 +42,7 @@ TEST_F(CoreTest, StartUpClearsTheStateAndShutdownDestroysTheHeapLast) {
 TEST_F(CoreTest, ArrayBlocksHoldNPlusOneZeroedElementsAndRefuseWhatDoesNotFit) {
     ArrayBlock* block = AllocArray(12, 11601);
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(block->count, 11601);
-    EXPECT_EQ(HeapSize(runtime.heap, 0, block), 139232u);
+    EXPECT_TRUE(block->count == 11601 && HeapSize(runtime.heap, 0, block) == 139232u);
     auto* bytes = static_cast<unsigned char*>(ArrayElements(block));
     for (int i = 0; i < 11602 * 12; ++i) ASSERT_EQ(bytes[i], 0) << i;
     FreeArray(bytes);
@@ -70,23 +50,20 @@ TEST_F(CoreTest, ArrayBlocksHoldNPlusOneZeroedElementsAndRefuseWhatDoesNotFit) {
 
     int32_t table[3] = {2, 3, 4};
     block = AllocArrayN(1, 3, table);
-    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(block && block->count == 24);
     EXPECT_EQ(std::vector<int32_t>(table, table + 3), (std::vector<int32_t>{12, 4, 4})) << "strides";
-    EXPECT_EQ(block->count, 24);
 
     int32_t empty[2] = {0, 5};
     block = AllocArrayN(4, 2, empty);
     EXPECT_TRUE(block && block->count == 0) << "a dimension of size 0 is an array of one element";
-    EXPECT_EQ(AllocArray(4, 0x20000000), nullptr);
-    EXPECT_EQ(AllocArray(4, -5), nullptr);
-    int32_t ones[17];
-    std::fill(ones, ones + 17, 1);
-    EXPECT_NE(AllocArrayN(1, 16, ones), nullptr) << "up to 16 dimensions";
-    std::fill(ones, ones + 17, 1);
-    EXPECT_EQ(AllocArrayN(1, 17, ones), nullptr);
+    EXPECT_TRUE(!AllocArray(4, 0x20000000) && !AllocArray(4, -5));
+    for (int dimensions : {16, 17}) {
+        int32_t ones[17];
+        std::fill(ones, ones + 17, 1);
+        EXPECT_EQ(AllocArrayN(1, dimensions, ones) != nullptr, dimensions == 16) << "up to 16 dimensions";
+    }
     int32_t huge[2] = {0x10000, 0x10000};
-    EXPECT_EQ(AllocArrayN(4, 2, huge), nullptr);
-    EXPECT_EQ(huge[0], 0x10000) << "a refused table is left as it was";
+    EXPECT_TRUE(!AllocArrayN(4, 2, huge) && huge[0] == 0x10000) << "a refused table is left as it was";
     faults::Fail("HeapAlloc", 1);
     EXPECT_EQ(AllocArray(4, 10), nullptr);
 }
@@ -97,18 +74,13 @@ std::string Sub(const char* s, int position, int length) {
 }
 
 TEST_F(CoreTest, SubStringCharCodeAndStringLength) {
-    struct Case {
-        const char* s;
-        int position, length;
-        const char* result;
-    } cases[] = {{"ABC", 0, 1, "A"}, {"ABC", 1, 1, "A"}, {"ABC", 2, 1, "B"}, {"ABC", 3, 5, "C"}, {"ABC", 4, 1, ""},
-                 {"ABC", 2, 0, ""},  {"ABC", 2, -3, ""}, {nullptr, 1, 3, ""}};
-    for (const Case& c : cases) EXPECT_EQ(Sub(c.s, c.position, c.length), c.result) << c.position << "," << c.length;
-    EXPECT_EQ(CharCode(""), 0);
-    EXPECT_EQ(CharCode(nullptr), 0);
-    EXPECT_EQ(CharCode("\xE9t\xE9"), 0xE9) << "unsigned";
-    EXPECT_EQ(StringLength(nullptr), 0);
-    EXPECT_EQ(StringLength(kScrollText), 91);
+    struct { const char* s; int position, length; const char* result; } cases[] = {
+        {"ABC", 0, 1, "A"}, {"ABC", 1, 1, "A"}, {"ABC", 2, 1, "B"}, {"ABC", 3, 5, "C"}, {"ABC", 4, 1, ""},
+        {"ABC", 2, 0, ""}, {"ABC", 2, -3, ""}, {nullptr, 1, 3, ""}};
+    for (const auto& c : cases) EXPECT_EQ(Sub(c.s, c.position, c.length), c.result) << c.position << "," << c.length;
+    EXPECT_EQ((std::vector<int>{CharCode(""), CharCode(nullptr), CharCode("\xE9t\xE9"), StringLength(nullptr),
+                                StringLength(kScrollText)}),
+              (std::vector<int>{0, 0, 0xE9, 0, 91})) << "character codes unsigned";
 }
 
 TEST_F(CoreTest, AssignStringOwnsACopyEvenOfItselfAndNullEmptiesIt) {
@@ -142,20 +114,17 @@ TEST_F(CoreTest, TemporariesLeaveWorkPtrWhereItWasAndNeverRunPastTheWorkArea) {
     }
     EXPECT_EQ(runtime.workPtr, before);
 
-    // What fits is written right up to the last byte; one byte more ends the
-    // program clearly instead of writing past the area.
-    faults::TrapExit(true);
+    // What fits is written right up to the last byte; one byte more ends the program clearly
+    // instead of writing past the area.
     const std::string big(kWorkAreaSize, 'A');
     for (int length : {9, 10}) {
         runtime.workPtr = runtime.workEnd - 10;
-        try {
+        std::string kept;
+        const long code = ExitCodeOf([&] {
             TempScope statement;
-            EXPECT_EQ(std::string(statement.Keep(SubString(big.c_str(), 1, length))), big.substr(0, length));
-            EXPECT_EQ(length, 9);
-        } catch (const faults::ProcessExit& exit) {
-            EXPECT_EQ(length, 10);
-            EXPECT_NE(exit.code, 0u);
-        }
+            kept = statement.Keep(SubString(big.c_str(), 1, length));
+        });
+        EXPECT_TRUE(length == 9 ? code == -1 && kept == big.substr(0, 9) : code != -1 && code != 0) << length;
     }
 }
 

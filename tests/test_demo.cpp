@@ -3,13 +3,9 @@
 // failure paths, and whole in-process runs with each library failing.
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
-#include "core/arrays.h"
-#include "core/strings.h"
 #include "demo/glyphs.h"
 #include "fixture.h"
 
@@ -30,20 +26,16 @@ protected:
 };
 
 TEST_F(ScrollerTest, ArraysCarryTheirCountsTypeCodesAndStrides) {
-    EXPECT_EQ(ArrayBlockOf(scroller.particles)->count, 11601);
-    EXPECT_EQ(ArrayBlockOf(scroller.particles)->typeCode, 7);
-    EXPECT_EQ(ArrayBlockOf(scroller.glyphs)->count, 62769);
-    EXPECT_EQ(ArrayBlockOf(scroller.glyphs)->typeCode, 5);
-    EXPECT_EQ(scroller.glyphStrides[0], 1029);
-    EXPECT_EQ(scroller.particleCount, 10880);
-    for (int i = 10880; i <= 11601; ++i) {
-        const Particle& p = scroller.particles[i];
-        ASSERT_TRUE(p.x == 0 && p.y == 0 && p.brightness == 0) << "past the ring: " << i;
-    }
+    const ArrayBlock *particles = ArrayBlockOf(scroller.particles), *glyphs = ArrayBlockOf(scroller.glyphs);
+    EXPECT_EQ((std::vector<int>{particles->count, particles->typeCode, glyphs->count, glyphs->typeCode,
+                                scroller.glyphStrides[0], scroller.particleCount}),
+              (std::vector<int>{11601, 7, 62769, 5, 1029, 10880}));
+    for (const Particle* p = scroller.particles + 10880; p <= scroller.particles + 11601; ++p)
+        ASSERT_TRUE(p->x == 0 && p->y == 0 && p->brightness == 0) << "past the ring: " << p - scroller.particles;
 }
 
-// Characters outside space .. "\" have no glyph row: they show blank rather
-// than reading outside the table, and the scroll leaves the work area as it was.
+// Characters outside space .. "\" have no glyph row: they show blank rather than reading outside
+// the table, and the scroll leaves the work area as it was.
 TEST_F(ScrollerTest, CharactersWithoutAGlyphRowShowBlank) {
     for (int k = 0; k < kGlyphRows * kGlyphCells; ++k) scroller.glyphs[k] = 255;
     char odd[] = {'A', '\x7F', '\x1F', '\xE9', 'B', 0};  // positions 2 to 4 have no row
@@ -56,8 +48,7 @@ TEST_F(ScrollerTest, CharactersWithoutAGlyphRowShowBlank) {
     }
     AdvanceScroll();
     EXPECT_EQ(scroller.textPos, 0) << "the last character is never shown";
-    EXPECT_EQ(Brightness(339, 0), 255.0f) << "A has its row";
-    EXPECT_EQ(runtime.workPtr, before);
+    EXPECT_TRUE(Brightness(339, 0) == 255.0f && runtime.workPtr == before) << "A has its row";
 }
 
 class GlyphsTest : public RuntimeTest {
@@ -71,9 +62,7 @@ protected:
         AllocGlyphTable();
     }
     static int LitCells(int row, int from, int to) {
-        int n = 0;
-        for (int k = from; k < to; ++k) n += GlyphCell(row, k) != 0;
-        return n;
+        return static_cast<int>(std::count_if(&GlyphCell(row, from), &GlyphCell(row, 0) + to, [](int v) { return v; }));
     }
 };
 
@@ -99,11 +88,18 @@ TEST_F(GlyphsTest, WithoutADrawingEveryCellIsLitAndWithoutATableNothingIsDone) {
     EXPECT_TRUE(faults::Recorded().empty());
 }
 
+// The calls in [from, to) that are (or, with `in` false, are not) in `set`.
+Calls Only(Calls::const_iterator from, Calls::const_iterator to, const Calls& set, bool in) {
+    Calls out;
+    std::copy_if(from, to, std::back_inserter(out),
+                 [&](const std::string& call) { return (std::find(set.begin(), set.end(), call) != set.end()) == in; });
+    return out;
+}
+
 class DemoTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetRuntime();
-        faults::TrapExit(true);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -113,20 +109,14 @@ protected:
         faults::Reset();
         fs::remove_all(dir_);
     }
-    // Escape from the n-th poll on (0: never), frames to dir_, then
-    // ProgramMain's exit code. Set after the reset: the keyboard and the
-    // display read them at first use.
+    // ProgramMain's exit code with Escape from the n-th poll on and frames to dir_; set after the
+    // reset, as the keyboard and the display read them at first use.
     long Run(int escapeAfter) {
         setenv("RINGSCROLLER_ESCAPE_AFTER", std::to_string(escapeAfter).c_str(), 1);
         setenv("RINGSCROLLER_CAPTURE", dir_.c_str(), 1);
-        if (escapeAfter > 0) faults::StopAfterFrames(escapeAfter + 20);
+        faults::StopAfterFrames(escapeAfter + 20);
         faults::StartRecording();
-        try {
-            ProgramMain(GetModuleHandleA(nullptr));
-        } catch (const faults::ProcessExit& exit) {
-            return static_cast<long>(exit.code);
-        }
-        return -1;
+        return ExitCodeOf([] { ProgramMain(GetModuleHandleA(nullptr)); });
     }
     size_t Frames() const { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}); }
     std::string Frame(int n) const {
@@ -138,10 +128,9 @@ protected:
     const fs::path dir_ = fs::temp_directory_path() / ("ringscroller-demo-" + std::to_string(getpid()));
 };
 
-// N polls present N frames; start-up and close keep their order with each
-// library missing in turn, and the demo still ends on Escape with code 0.
-// Without DirectDraw there is no screen to show anything on: the program
-// says so and ends at once, through the same close.
+// N polls present N frames; start-up and close keep their order with each library missing in turn,
+// and the demo ends on Escape with code 0. Without DirectDraw there is no screen to show anything
+// on: the program says so and ends at once (code 6), through the same close.
 TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
     const Calls start = {"LoadLibraryA DDRAW.DLL", "IDirectDraw7::QueryInterface IDirect3D7", "LoadLibraryA DSOUND.DLL",
                          "LoadLibraryA DINPUT.DLL"};
@@ -150,12 +139,7 @@ TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
                          "IDirectSoundBuffer::Release", "IDirectSound::Release", "FreeLibrary DSOUND.DLL",
                          "IDirectDrawSurface7::Release backbuffer", "IDirectDrawSurface7::Release primary",
                          "IDirectDraw7::Release", "FreeLibrary DDRAW.DLL", "HeapDestroy", "ExitProcess"};
-    struct Case {
-        const char* fail;
-        bool audio, runs, draws;
-        Calls notStarted, notClosed;
-    };
-    const Case cases[] = {
+    struct Case { const char* fail; bool audio, runs, draws; Calls notStarted, notClosed; } const cases[] = {
         {nullptr, true, true, true, {}, {}},
         {nullptr, false, true, true, {}, {close[5], close[6]}},  // no audio device
         {"LoadLibraryA DSOUND.DLL", true, true, true, {}, {close[5], close[6], close[7]}},
@@ -169,33 +153,23 @@ TEST_F(DemoTest, EachLibraryMissingInTurnStillRunsTheFramesAndClosesInOrder) {
         if (c.fail) faults::Fail(c.fail);
         EXPECT_EQ(Run(4), c.runs ? 0 : kExitNoScreen);
         const int frames = c.runs ? 4 : 0;
-        EXPECT_EQ(CountRecorded("IDirectInputDevice7A::GetDeviceState"), frames);
-        EXPECT_EQ(scroller.column, frames * 32);
-        EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Flip"), frames);
-        EXPECT_EQ(Frames(), static_cast<size_t>(frames));
-        EXPECT_EQ(CountRecorded("IDirect3DDevice7::BeginScene"), c.draws ? 4 : 0);
-        auto without = [](const Calls& all, const Calls& missing) {
-            Calls out;
-            std::copy_if(all.begin(), all.end(), std::back_inserter(out),
-                         [&](const std::string& call) { return std::find(missing.begin(), missing.end(), call) == missing.end(); });
-            return out;
-        };
+        EXPECT_EQ((std::vector<long>{CountRecorded("IDirectInputDevice7A::GetDeviceState"), scroller.column,
+                                     CountRecorded("IDirectDrawSurface7::Flip"), static_cast<long>(Frames()),
+                                     CountRecorded("IDirect3DDevice7::BeginScene")}),
+                  (std::vector<long>{frames, frames * 32, frames, frames, c.draws ? 4 : 0}))
+            << "polls, columns, flips, captures, scenes";
         EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA", "IDirectDraw7::QueryInterface IDirect3D7"}),
-                  without(start, c.notStarted));
+                  Only(start.begin(), start.end(), c.notStarted, false));
         const Calls& calls = faults::Recorded();
-        Calls closing;
         auto lastPoll = std::find(calls.rbegin(), calls.rend(), "IDirectInputDevice7A::GetDeviceState").base();
-        if (!c.runs) lastPoll = calls.begin();
-        std::copy_if(lastPoll, calls.end(), std::back_inserter(closing),
-                     [&](const std::string& call) { return std::find(close.begin(), close.end(), call) != close.end(); });
-        EXPECT_EQ(closing, without(close, c.notClosed));
+        EXPECT_EQ(Only(c.runs ? lastPoll : calls.begin(), calls.end(), close, true),
+                  Only(close.begin(), close.end(), c.notClosed, false));
     }
 }
 
-// A quit from outside (here RINGSCROLLER_ESCAPE_AFTER) ends the demo with
-// code 0 whichever step of the keyboard failed: a keyboard that cannot read
-// never sees Escape, so the main window is closed instead, and a program
-// whose window is gone ends as on Escape.
+// A quit from outside (here RINGSCROLLER_ESCAPE_AFTER) ends the demo with code 0 whichever step of
+// the keyboard failed: a keyboard that cannot read never sees Escape, so the main window is closed
+// instead, and a program whose window is gone ends as on Escape.
 TEST_F(DemoTest, AQuitEndsTheDemoWhicheverKeyboardStepFailed) {
     for (const char* fail : {"LoadLibraryA DINPUT.DLL", "DirectInputCreateEx", "IDirectInput7A::CreateDeviceEx",
                              "IDirectInputDevice7A::SetDataFormat", "IDirectInputDevice7A::SetCooperativeLevel 5",
@@ -209,8 +183,8 @@ TEST_F(DemoTest, AQuitEndsTheDemoWhicheverKeyboardStepFailed) {
     }
 }
 
-// Every frame is captured unless RINGSCROLLER_CAPTURE_EVERY is a count in
-// plain digits; a sign or a space does not make some other number of it.
+// Every frame is captured unless RINGSCROLLER_CAPTURE_EVERY is a count in plain digits; a sign or a
+// space does not make some other number of it.
 TEST_F(DemoTest, CaptureEveryTakesOnlyAPlainCount) {
     for (auto [every, frames] : {std::pair{"2", 2u}, {"-1", 3u}, {" 2", 3u}, {"0", 3u}, {"2x", 3u}}) {
         SetUp();
@@ -220,9 +194,8 @@ TEST_F(DemoTest, CaptureEveryTakesOnlyAPlainCount) {
     }
 }
 
-// Frame 91 shows the ring lit when the particle bitmap is there (see
-// tests/frames.ref); without it no sprite is drawn: frame 91 is as black as
-// frame 1, and the loop still ends.
+// Frame 91 shows the ring lit when the particle bitmap is there (see tests/frames.ref); without it
+// no sprite is drawn: frame 91 is as black as frame 1, and the loop still ends.
 TEST_F(DemoTest, WithoutTheParticleBitmapNothingIsDrawnButTheLoopEnds) {
     const fs::path here = fs::current_path(), empty = dir_.string() + "-empty";
     fs::create_directory(empty);
@@ -231,10 +204,8 @@ TEST_F(DemoTest, WithoutTheParticleBitmapNothingIsDrawnButTheLoopEnds) {
     const long code = Run(91);
     fs::current_path(here);
     fs::remove_all(empty);
-    EXPECT_EQ(code, 0);
-    ASSERT_EQ(Frames(), 2u);
-    EXPECT_FALSE(Frame(91).empty());
-    EXPECT_EQ(Frame(91), Frame(1));
+    ASSERT_TRUE(code == 0 && Frames() == 2u);
+    EXPECT_TRUE(!Frame(91).empty() && Frame(91) == Frame(1));
 }
 
 }  // namespace

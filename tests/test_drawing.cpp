@@ -1,13 +1,8 @@
 // 2D drawing: the drawing context on a lent device context and on the back
 // buffer, the numbered fonts, and the stand-in's GDI text under them.
-#include <algorithm>
-#include <tuple>
 
 #include "fixture.h"
-#include "platform/gdi_internal.h"
 #include "platform/host/fonts.h"
-#include "screen/color.h"
-#include "screen/present.h"
 
 namespace {
 
@@ -17,9 +12,7 @@ const COLORREF kWhite565 = 0x00F8FCF8;  // 5-6-5 white reads back unreplicated
 int releases = 0;
 void CountRelease() { ++releases; }
 
-struct Box {
-    int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1, count = 0;  // inclusive
-};
+struct Box { int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1, count = 0; };  // inclusive
 
 // Pixels other than `background` in the area, as `read` gives them.
 template <class Read>
@@ -51,12 +44,20 @@ protected:
     }
     standin::DeviceContext& Dc() { return *standin::DcOf(dc); }
     HGDIOBJ Brush() { return static_cast<HGDIOBJ>(Dc().brush); }
-    Box Ink(COLORREF background = 0) {
-        return InkOf(surface.width, surface.height, background, [&](int x, int y) { return GetPixel(dc, x, y); });
-    }
+    Box Ink() { return InkOf(surface.width, surface.height, 0, [&](int x, int y) { return GetPixel(dc, x, y); }); }
+    // Fills the surface and puts the current position back in the corner.
     void Fill(COLORREF color) {
         for (int i = 0; i < surface.width * surface.height; ++i)
             surface.WriteRaw(i % surface.width, i / surface.width, standin::ColorToPixel(k565, color));
+        Dc().position = POINT{0, 0};
+    }
+    // How many of the surface's pixels `match` holds for.
+    template <class Match>
+    int Count(Match match) {
+        int n = 0;
+        for (int i = 0; i < surface.width * surface.height; ++i)
+            n += match(GetPixel(dc, i % surface.width, i / surface.width));
+        return n;
     }
 
     standin::Surface surface;
@@ -68,8 +69,8 @@ TEST_F(DrawingTest, BeginSetsUpTheContextEndPutsItBackAndWhileIdleNothingChanges
     standin::BrushObject* brushBefore = Dc().brush;
     standin::PenObject* penBefore = Dc().pen;
     EXPECT_EQ(BeginDrawing(&output), dc);
-    EXPECT_TRUE(Dc().textAlign == TA_UPDATECP && Dc().textColor == 0);
-    EXPECT_TRUE(Brush() == drawing.defaultBrush && static_cast<HGDIOBJ>(Dc().pen) == drawing.defaultPen);
+    EXPECT_TRUE(Dc().textAlign == TA_UPDATECP && Dc().textColor == 0 && Brush() == drawing.defaultBrush &&
+                static_cast<HGDIOBJ>(Dc().pen) == drawing.defaultPen);
     EXPECT_TRUE(Dc().brush->color == 0 && !Dc().brush->hollow && Dc().pen->color == 0);
     SetFrontColor(1, 2, 3);
     HBRUSH brush = drawing.colorBrush;
@@ -78,14 +79,12 @@ TEST_F(DrawingTest, BeginSetsUpTheContextEndPutsItBackAndWhileIdleNothingChanges
     EXPECT_EQ(standin::ObjectOf(brush), nullptr) << "the colour brush is deleted";
     EndDrawing();
     EXPECT_EQ(releases, 1) << "given back once";
-
     faults::StartRecording();
     SetFrontColor(200, 100, 50);
     SetDrawingMode(7);
     DrawString("A");
-    EXPECT_TRUE(faults::Recorded().empty());
-    EXPECT_TRUE(drawing.frontColor == 0x00030201u && drawing.mode == 0) << "idle: nothing changes";
-    EXPECT_EQ(ReadPixel(0, 0), static_cast<COLORREF>(-1));
+    EXPECT_TRUE(faults::Recorded().empty() && drawing.frontColor == 0x00030201u && drawing.mode == 0 &&
+                ReadPixel(0, 0) == static_cast<COLORREF>(-1)) << "idle: nothing changes";
     BeginDrawing(&output);
     DrawingOutput empty{kOutputLentDC, nullptr, CountRelease};
     EXPECT_EQ(BeginDrawing(&empty), nullptr) << "no device context: the open drawing closes, nothing begins";
@@ -95,8 +94,7 @@ TEST_F(DrawingTest, BeginSetsUpTheContextEndPutsItBackAndWhileIdleNothingChanges
 
 TEST_F(DrawingTest, FrontColourIsRedLowUnclampedAndModesChooseFillRasterAndBackground) {
     BeginDrawing(&output);
-    // Summed without masking, wrapping at 32 bits like the value itself
-    // (what GDI then makes of the top byte is its own business).
+    // Summed without masking, wrapping at 32 bits like the value itself (the top byte is GDI's business).
     for (auto [r, g, b, packed] : {std::tuple{-1, 0, 0, 0xFFFFFFFFu}, {INT32_MAX, INT32_MAX, INT32_MAX, 0x7FFEFEFFu}}) {
         SetFrontColor(r, g, b);
         EXPECT_EQ(drawing.frontColor, packed) << r;
@@ -106,8 +104,7 @@ TEST_F(DrawingTest, FrontColourIsRedLowUnclampedAndModesChooseFillRasterAndBackg
         SetFrontColor(r, g, b);
         EXPECT_TRUE(drawing.frontColor == packed && Dc().textColor == packed && Dc().pen->color == packed) << r;
         EXPECT_TRUE(Brush() == drawing.colorBrush && Dc().brush->color == packed) << r;
-        // Gone, or its memory went straight to the new pen (ThreadSanitizer's
-        // allocator reuses it at once), which a live brush's could not.
+        // Gone, or its memory went straight to the new pen (ThreadSanitizer's allocator reuses it at once).
         EXPECT_TRUE(!oldBrush || !standin::ObjectOf(oldBrush) || static_cast<HGDIOBJ>(oldBrush) == drawing.colorPen) << "deleted";
     }
     HBRUSH kept = drawing.colorBrush;
@@ -116,9 +113,8 @@ TEST_F(DrawingTest, FrontColourIsRedLowUnclampedAndModesChooseFillRasterAndBackg
     EXPECT_TRUE(drawing.colorBrush == kept && Dc().textColor == 0x00070809u) << "kept, and the text colour still set";
     const HGDIOBJ nullBrush = GetStockObject(NULL_BRUSH);
     SetDrawingMode(kDrawNoFill);
-    HBRUSH before = drawing.colorBrush;
     SetFrontColor(10, 20, 30);
-    EXPECT_TRUE(Brush() == nullBrush && drawing.colorBrush == before && Dc().pen->color == 0x001E140Au);
+    EXPECT_TRUE(Brush() == nullBrush && drawing.colorBrush == kept && Dc().pen->color == 0x001E140Au);
     SetDrawingMode(kDrawTransparent | kDrawInvert | 64);
     EXPECT_TRUE(Dc().rop2 == R2_NOT && Dc().bkMode == TRANSPARENT && drawing.mode == (kDrawTransparent | kDrawInvert | 64));
     SetDrawingMode(0);
@@ -137,9 +133,8 @@ TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
         faults::SetDisplayDpi(dpi);
         faults::StartRecording();
         auto* f = static_cast<standin::FontObject*>(standin::ObjectOf(LoadFontFace(1, "Arial Black", 22)));
-        ASSERT_TRUE(f && f->height == height && f->weight == FW_NORMAL && !f->italic && !f->underline && !f->strikeOut)
-            << dpi;
-        EXPECT_TRUE(f->width == 0 && f->escapement == 0 && f->orientation == 0) << "natural width, upright";
+        ASSERT_TRUE(f && f->height == height && f->weight == FW_NORMAL && !f->italic && !f->underline && !f->strikeOut &&
+                    f->width == 0 && f->escapement == 0 && f->orientation == 0) << dpi << " dpi: natural width, upright";
         EXPECT_EQ(faults::RecordedMatching({"CreateDCA", "DeleteDC", "CreateFontA"}),
                   (Calls{"CreateDCA DISPLAY", "DeleteDC", "CreateFontA Arial Black"}));
     }
@@ -149,10 +144,9 @@ TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
         EXPECT_TRUE(fonts.fontCapacity == capacity && FontHandle(number) == font) << number;
         for (int n = 0; n < capacity; ++n) EXPECT_TRUE(n == number || !FontHandle(n)) << number << " slot " << n;
     }
-    faults::StartRecording();
-    HFONT second = LoadFontFace(12, "Arial", 10);
-    EXPECT_EQ(faults::RecordedMatching({"DeleteObject", "CreateFontA"}), (Calls{"DeleteObject font", "CreateFontA Arial"}))
-        << "the old font goes first";
+    HFONT second = nullptr;
+    EXPECT_EQ(CallsOf([&] { second = LoadFontFace(12, "Arial", 10); }, {"DeleteObject", "CreateFontA"}),
+              (Calls{"DeleteObject font", "CreateFontA Arial"})) << "the old font goes first";
     faults::Fail("CreateFontA", 1);
     EXPECT_EQ(LoadFontFace(12, "Arial", 12), nullptr);
     EXPECT_TRUE(!FontHandle(12) && !standin::ObjectOf(second));
@@ -171,21 +165,19 @@ TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
     EXPECT_TRUE(!fonts.fontTable && !FontHandle(0) && !LoadFontFace(0, "Arial", 10)) << "no table: no slots";
 }
 
-// GDI text: placed at the current position, which it moves along the line;
-// drawn in the text colour whatever the raster operation, blended at its
-// smoothed edges, over a filled cell only when opaque.
+// GDI text: placed at the current position, which it moves along the line; drawn in the text colour
+// whatever the raster operation, blended at its smoothed edges, over a filled cell only when opaque.
 TEST_F(DrawingTest, TextFollowsTheCurrentPositionInTheTextColourWhateverTheRasterOperation) {
     SelectObject(dc, MakeFont(-20, "DejaVu Sans"));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
     TextOutA(dc, 40, 30, "AV", 2);
-    EXPECT_GE(Ink().left, 40) << "at the point given without TA_UPDATECP";
+    EXPECT_TRUE(Ink().left >= 40 && Dc().position.x == 0 && Dc().position.y == 0) << "at the point, without TA_UPDATECP";
     Fill(0);
     SetTextAlign(dc, TA_UPDATECP);
     TextOutA(dc, 99, 99, "AV", 2);
     const Box together = Ink();
     Fill(0);
-    Dc().position = POINT{0, 0};
     TextOutA(dc, 99, 99, "A", 1);
     const LONG afterA = Dc().position.x;
     TextOutA(dc, 99, 99, "V", 1);
@@ -193,31 +185,18 @@ TEST_F(DrawingTest, TextFollowsTheCurrentPositionInTheTextColourWhateverTheRaste
     EXPECT_TRUE(afterA > 8 && Dc().position.x > afterA && Dc().position.y == 0);
     EXPECT_TRUE(pieces.left == together.left && pieces.right == together.right && pieces.count == together.count);
     EXPECT_LT(together.left, 4) << "from the corner";
-
-    int smooth = 0;
-    for (int y = 0; y < surface.height; ++y)
-        for (int x = 0; x < surface.width; ++x) {
-            const COLORREF p = GetPixel(dc, x, y);
-            ASSERT_TRUE(GetRValue(p) == GetBValue(p)) << "grey edges between black and white";
-            smooth += p != 0 && p != kWhite565;
-        }
-    EXPECT_GT(smooth, 10);
+    EXPECT_EQ(Count([](COLORREF p) { return GetRValue(p) != GetBValue(p); }), 0) << "grey edges between black and white";
+    EXPECT_GT(Count([](COLORREF p) { return p != 0 && p != kWhite565; }), 10) << "smoothed";
 
     Fill(RGB(255, 255, 255));
-    Dc().position = POINT{0, 0};
     SetROP2(dc, R2_NOT);
     SetTextColor(dc, RGB(255, 0, 0));
     TextOutA(dc, 0, 0, "AV", 2);
-    int red = 0, black = 0;
-    for (int i = 0; i < surface.width * surface.height; ++i) {
-        red += GetPixel(dc, i % surface.width, i / surface.width) == 0x0000F8u;
-        black += GetPixel(dc, i % surface.width, i / surface.width) == 0;
-    }
-    EXPECT_TRUE(red > 20 && black == 0) << "text is never inverted: " << red << " red, " << black << " black";
+    EXPECT_GT(Count([](COLORREF p) { return p == 0x0000F8u; }), 20) << "text is never inverted";
+    EXPECT_EQ(Count([](COLORREF p) { return p == 0; }), 0) << "text is never inverted";
     SetBkMode(dc, OPAQUE);
     SetBkColor(dc, RGB(0, 255, 0));
     Fill(0);
-    Dc().position = POINT{0, 0};
     TextOutA(dc, 0, 0, "AV", 2);
     const Box cell = Ink();
     EXPECT_EQ(cell.count, (cell.right - cell.left + 1) * (cell.bottom - cell.top + 1)) << "a solid cell";
@@ -236,13 +215,9 @@ TEST_F(DrawingTest, ArialBlackIsAHeavyFaceAndBadCallsFailSafely) {
         return static_cast<double>(b.count) / ((b.right - b.left + 1) * (b.bottom - b.top + 1));
     };
     EXPECT_GE(density(MakeFont(-29, "Arial Black")), 1.25 * density(MakeFont(-29, "Arial")));
-    EXPECT_FALSE(TextOutA(nullptr, 0, 0, "A", 1));
-    EXPECT_FALSE(TextOutA(dc, 0, 0, nullptr, 3));
-    EXPECT_FALSE(TextOutA(dc, 0, 0, "A", -1));
+    EXPECT_FALSE(TextOutA(nullptr, 0, 0, "A", 1) || TextOutA(dc, 0, 0, nullptr, 3) || TextOutA(dc, 0, 0, "A", -1));
     for (auto [x, y] : {std::pair{-8, -10}, {150, 50}, {5000, -5000}}) EXPECT_TRUE(TextOutA(dc, x, y, "WW", 2));
     for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {160, 0}, {0, 60}}) EXPECT_EQ(GetPixel(dc, x, y), CLR_INVALID);
-    faults::Fail("CreateFontA", 1);
-    EXPECT_EQ(MakeFont(-29, "Arial Black"), nullptr);
 }
 
 class BackBufferDrawingTest : public DrawingTest {
@@ -281,29 +256,20 @@ TEST_F(BackBufferDrawingTest, TheOutputLendsTheBackBuffersContextOnceUntilGivenB
     EXPECT_EQ(BackBufferOutput(), nullptr) << "no open screen";
 }
 
-// Ending a drawing on the back buffer, by EndDrawing or by a flip, puts the
-// brush and pen it found back once each, and gives the context back once.
+// Ending a drawing on the back buffer, by EndDrawing or by a flip, puts the brush and pen it found
+// back once each and gives the context back once; the next drawing gets a live context of its own.
 TEST_F(BackBufferDrawingTest, EndingADrawingPutsItsObjectsBackOnce) {
-    for (bool byFlip : {false, true}) {
-        ASSERT_NE(BeginDrawing(BackBufferOutput()), nullptr);
-        faults::StartRecording();
-        if (byFlip) FlipBuffers();
-        else EndDrawing();
-        EXPECT_EQ(faults::RecordedMatching({"SelectObject", "IDirectDrawSurface7::ReleaseDC"}),
-                  (Calls{"SelectObject brush", "SelectObject pen", "IDirectDrawSurface7::ReleaseDC backbuffer"}))
-            << (byFlip ? "flip" : "EndDrawing");
-    }
-}
-
-// A flip gives the back buffer's context back; the drawing that held it ends
-// with it, so the next drawing gets a live context of its own.
-TEST_F(BackBufferDrawingTest, ADrawingBegunAfterAFlipDraws) {
     const Box before = WriteText({"I"});
     ASSERT_GT(before.count, 20);
-    ASSERT_NE(BeginDrawing(BackBufferOutput()), nullptr);
-    FlipBuffers();
-    EXPECT_EQ(drawing.dc, nullptr);
-    EXPECT_EQ(WriteText({"I"}).count, before.count);
+    for (bool byFlip : {false, true}) {
+        SCOPED_TRACE(byFlip ? "flip" : "EndDrawing");
+        ASSERT_NE(BeginDrawing(BackBufferOutput()), nullptr);
+        EXPECT_EQ(CallsOf([&] { byFlip ? (void)FlipBuffers() : EndDrawing(); },
+                          {"SelectObject", "IDirectDrawSurface7::ReleaseDC"}),
+                  (Calls{"SelectObject brush", "SelectObject pen", "IDirectDrawSurface7::ReleaseDC backbuffer"}));
+        EXPECT_EQ(drawing.dc, nullptr);
+        EXPECT_EQ(WriteText({"I"}).count, before.count);
+    }
     ASSERT_NE(BeginDrawing(BackBufferOutput()), nullptr);
     CloseScreen();
     EXPECT_EQ(drawing.dc, nullptr) << "closing the screen ends it too";

@@ -5,17 +5,11 @@
 #include <numeric>
 
 #include "fixture.h"
-#include "platform/host/host.h"
-#include "screen/window.h"
 
 namespace {
 
 class KeyboardTest : public RuntimeTest {
 protected:
-    void TearDown() override {
-        unsetenv("RINGSCROLLER_ESCAPE_AFTER");
-        RuntimeTest::TearDown();
-    }
     void OpenOnWindow() {
         ASSERT_NE(CreateMainWindow(), 0);
         ASSERT_EQ(OpenKeyboard(), 1);
@@ -34,12 +28,9 @@ TEST_F(KeyboardTest, KeyDownReadsTheLastPollByScanCode) {
     EXPECT_EQ(KeyDown(kEscapeKey), 0) << "nothing is read before the first poll";
     std::vector<int> all(256);
     std::iota(all.begin(), all.end(), 0);
-    struct Case {
-        std::vector<int> held;
-        int32_t code, expected;
-    };
-    // -1 is "any key" and looks at scan codes below 255 only; codes outside
-    // the keyboard read as released even with every key held.
+    struct Case { std::vector<int> held; int32_t code, expected; };
+    // -1 is "any key" and looks at scan codes below 255 only; codes outside the keyboard read as
+    // released even with every key held.
     for (const Case& c : {Case{{1}, 1, 128}, Case{{1}, 2, 0}, Case{{2}, 1, 0}, Case{{255}, 255, 128}, Case{{255}, -1, 0},
                           Case{{0}, -1, 1}, Case{{254}, -1, 1}, Case{all, 256, 0}, Case{all, -2, 0},
                           Case{all, INT32_MIN, 0}}) {
@@ -60,22 +51,18 @@ TEST_F(KeyboardTest, FocusLossKeepsTheLastKeysUntilTheWindowIsInFrontAgain) {
     faults::SetForeground(false);
     faults::HoldKey(kEscapeKey, false);
     faults::HoldKey(0x1C, true);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(PollKeyboard(), 0) << "poll " << i;
-        EXPECT_TRUE(KeyDown(kEscapeKey) == 128 && KeyDown(0x1C) == 0) << "poll " << i;
-    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(PollKeyboard() == 0 && KeyDown(kEscapeKey) == 128 && KeyDown(0x1C) == 0) << "poll " << i;
     faults::SetForeground(true);
     PollKeyboard();  // may still find the device unacquired: acquires it
     EXPECT_EQ(PollKeyboard(), 1);
     EXPECT_TRUE(KeyDown(kEscapeKey) == 0 && KeyDown(0x1C) == 128);
-    // Ctrl-C in the terminal or the close button end the demo even while its
-    // window is behind another one.
+    // Ctrl-C in the terminal or the close button end the demo even while its window is behind another.
     faults::SetForeground(false);
     EXPECT_EQ(PollKeyboard(), 0);
     standin::host::RequestEscape();
     PollKeyboard();
-    EXPECT_EQ(PollKeyboard(), 1);
-    EXPECT_EQ(KeyDown(kEscapeKey), 128);
+    EXPECT_TRUE(PollKeyboard() == 1 && KeyDown(kEscapeKey) == 128);
 }
 
 TEST_F(KeyboardTest, AFailedReadAsksForAccessAgainAndCloseGoesInOrder) {
@@ -85,17 +72,13 @@ TEST_F(KeyboardTest, AFailedReadAsksForAccessAgainAndCloseGoesInOrder) {
     faults::HoldKey(3, false);
     faults::Fail("IDirectInputDevice7A::GetDeviceState", 1);
     faults::StartRecording();
-    EXPECT_EQ(PollKeyboard(), 0);
-    EXPECT_EQ(KeyDown(3), 128) << "the keys are kept";
+    EXPECT_TRUE(PollKeyboard() == 0 && KeyDown(3) == 128) << "the keys are kept";
     EXPECT_EQ(faults::RecordedMatching({"IDirectInputDevice7A::"}),
               (Calls{"IDirectInputDevice7A::GetDeviceState", "IDirectInputDevice7A::Unacquire",
                      "IDirectInputDevice7A::SetCooperativeLevel 2", "IDirectInputDevice7A::SetCooperativeLevel 5",
                      "IDirectInputDevice7A::Acquire"}));
-    EXPECT_EQ(PollKeyboard(), 1);
-    EXPECT_EQ(KeyDown(3), 0);
-    faults::StartRecording();
-    CloseKeyboard();
-    EXPECT_EQ(faults::RecordedMatching({"IDirectInput", "FreeLibrary"}),
+    EXPECT_TRUE(PollKeyboard() == 1 && KeyDown(3) == 0);
+    EXPECT_EQ(CallsOf(CloseKeyboard, {"IDirectInput", "FreeLibrary"}),
               (Calls{"IDirectInputDevice7A::Unacquire", "IDirectInputDevice7A::SetCooperativeLevel 2",
                      "IDirectInputDevice7A::Release", "IDirectInput7A::Release", "FreeLibrary DINPUT.DLL"}));
     EXPECT_EQ(PollKeyboard(), 0);
@@ -104,29 +87,24 @@ TEST_F(KeyboardTest, AFailedReadAsksForAccessAgainAndCloseGoesInOrder) {
 TEST_F(KeyboardTest, DirectInputIsSharedByUseCountAndNothingOpenMeansNothingDone) {
     keyboard.keys[7] = 0x80;
     faults::StartRecording();
-    EXPECT_EQ(PollKeyboard(), 0);
-    EXPECT_EQ(KeyDown(7), 128);
+    EXPECT_TRUE(PollKeyboard() == 0 && KeyDown(7) == 128);
     CloseKeyboard();
     EXPECT_TRUE(faults::Recorded().empty());
     IDirectInput7A* first = AcquireDirectInput();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(AcquireDirectInput(), first);
-    ReleaseDirectInput();
-    EXPECT_EQ(directInputState.directInput, first);
-    ReleaseDirectInput();
-    EXPECT_EQ(directInputState.directInput, nullptr);
+    for (IDirectInput7A* left : {first, static_cast<IDirectInput7A*>(nullptr)}) {
+        ReleaseDirectInput();
+        EXPECT_EQ(directInputState.directInput, left);
+    }
     EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA", "DirectInputCreateEx", "IDirectInput7A::Release", "FreeLibrary"}),
               (Calls{"LoadLibraryA DINPUT.DLL", "DirectInputCreateEx", "IDirectInput7A::Release", "FreeLibrary DINPUT.DLL"}));
 }
 
-// Each way the keyboard can fail to open: OpenKeyboard says 0, a loaded
-// library is unloaded again, polls do nothing and close balances the count.
-// Without the object block the keyboard could never see Escape: a failure too.
+// Each way the keyboard can fail to open: OpenKeyboard says 0, a loaded library is unloaded again,
+// polls do nothing and close balances the count. Without the object block it could never see Escape.
 TEST_F(KeyboardTest, EachOpenFailureIsReportedAndCloseBalances) {
-    struct Case {
-        const char* call;
-        bool libraryLoaded, directInputMade, deviceMade;
-    };
+    struct Case { const char* call; bool libraryLoaded, directInputMade, deviceMade; };
     for (const Case& c : {Case{"LoadLibraryA DINPUT.DLL", false, false, false},
                           Case{"GetProcAddress DirectInputCreateEx", true, false, false},
                           Case{"DirectInputCreateEx", true, false, false}, Case{"HeapAlloc", true, true, false},
@@ -141,8 +119,7 @@ TEST_F(KeyboardTest, EachOpenFailureIsReportedAndCloseBalances) {
         EXPECT_EQ(directInputState.directInput != nullptr, c.directInputMade);
         EXPECT_EQ(keyboard.device != nullptr, c.deviceMade);
         faults::HoldKey(kEscapeKey, true);
-        EXPECT_EQ(PollKeyboard(), 0);
-        EXPECT_EQ(KeyDown(kEscapeKey), 0);
+        EXPECT_TRUE(PollKeyboard() == 0 && KeyDown(kEscapeKey) == 0);
         CloseKeyboard();
         EXPECT_TRUE(directInputState.directInputUsers == 0 && !directInputState.directInput);
         EXPECT_EQ(faults::RecordedMatching({"FreeLibrary"}).size(), c.libraryLoaded ? 1u : 0u);
@@ -157,8 +134,9 @@ void PumpFrame() {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
+// RINGSCROLLER_ESCAPE_AFTER holds Escape from the n-th message-loop pass on, n in plain digits only.
 TEST_F(KeyboardTest, HostEscapeAfterCountsFramesAndTerminationSignalsHoldEscape) {
-    setenv("RINGSCROLLER_ESCAPE_AFTER", "3", 1);
+    ScopedEnv escapeAfter("RINGSCROLLER_ESCAPE_AFTER", "3");
     for (int round = 0; round < 2; ++round) {  // a reset starts the count again
         faults::Reset();
         for (bool held : {false, true, true}) {
@@ -180,8 +158,7 @@ TEST_F(KeyboardTest, HostEscapeAfterCountsFramesAndTerminationSignalsHoldEscape)
     faults::Reset();
     EXPECT_FALSE(HostEscapeRead());
     ASSERT_EQ(std::raise(SIGTERM), 0);
-    EXPECT_TRUE(HostEscapeRead());
-    EXPECT_TRUE(HostEscapeRead()) << "and stays held";
+    EXPECT_TRUE(HostEscapeRead() && HostEscapeRead()) << "held, and stays held";
     for (int code : {-1, 256, 0x2A, 0xFF}) faults::HoldKey(code, true);
     BYTE keys[256];
     standin::host::ReadKeys(keys);

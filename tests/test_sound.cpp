@@ -11,25 +11,19 @@ protected:
         RuntimeTest::SetUp();
         faults::SetAudioDevice(true);
     }
-    static Calls Closing() {
-        faults::StartRecording();
-        CloseSound();
-        return faults::RecordedMatching({"IDirectSound", "FreeLibrary"});
-    }
+    static Calls Closing() { return CallsOf(CloseSound, {"IDirectSound", "FreeLibrary"}); }
 };
 
 TEST_F(SoundTest, OpensOnceInPriorityModeAndClosesBufferThenDeviceThenLibrary) {
     faults::StartRecording();
-    EXPECT_NE(OpenSound(), 0);
-    EXPECT_NE(OpenSound(), 0);
-    EXPECT_TRUE(faults::AudioDeviceOpen());
+    EXPECT_TRUE(OpenSound() && OpenSound() && faults::AudioDeviceOpen());
     EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound"}),
               (Calls{"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound::SetCooperativeLevel 2",
                      "IDirectSound::CreateSoundBuffer"}))
         << "the second open keeps the one device";
     EXPECT_EQ(Closing(), (Calls{"IDirectSoundBuffer::Release", "IDirectSound::Release", "FreeLibrary DSOUND.DLL"}));
-    EXPECT_TRUE(!sound.primaryBuffer && !sound.directSound && !sound.soundLibrary);
-    EXPECT_FALSE(faults::AudioDeviceOpen()) << "the last object released gives the host's device back";
+    EXPECT_TRUE(!sound.primaryBuffer && !sound.directSound && !sound.soundLibrary && !faults::AudioDeviceOpen())
+        << "the last object released gives the host's device back";
     EXPECT_TRUE(Closing().empty()) << "closed is closed";
 }
 
