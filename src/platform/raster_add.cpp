@@ -359,6 +359,11 @@ inline bool LightsColumns(const AddDraw& d, const AddSource& s, int width) {
     return std::max(d.x + s.litLeft, 0) < std::min(d.x + s.litRight, width);
 }
 
+// The draw lights some of the band's rows and columns.
+inline bool LightsBand(const AddDraw& d, const AddTarget& t) {
+    return d.top < t.bottom && d.bottom > t.top && LightsColumns(d, *d.source, t.width);
+}
+
 template <int Lanes, class Ops>
 inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, const AddDraw* draws, size_t count,
                                                    AddWork& work) {
@@ -370,9 +375,8 @@ inline __attribute__((always_inline)) void AddDraws(const AddTarget& target, con
     int xmin = INT_MAX, xmax = INT_MIN, ymin = INT_MAX, ymax = INT_MIN;
     for (size_t k = 0; k < count; ++k) {
         const AddDraw& d = draws[k];
-        if (d.top >= t.bottom || d.bottom <= t.top) continue;
+        if (!LightsBand(d, t)) continue;
         const AddSource& s = *d.source;
-        if (!LightsColumns(d, s, t.width)) continue;
         mine.push_back(static_cast<uint32_t>(k));
         xmin = std::min(xmin, std::max(d.x + s.litLeft, 0));
         xmax = std::max(xmax, std::min(d.x + s.litRight, t.width));
@@ -451,9 +455,8 @@ inline __attribute__((always_inline)) void AddToCanvas(const AddTarget& target, 
     int xmin = INT_MAX, xmax = INT_MIN, ymin = INT_MAX, ymax = INT_MIN;
     for (size_t k = 0; k < count; ++k) {
         const AddDraw& d = draws[k];
-        if (d.top >= t.bottom || d.bottom <= t.top) continue;
+        if (!LightsBand(d, t)) continue;
         const AddSource& s = *d.source;
-        if (!LightsColumns(d, s, t.width)) continue;
         int left, right;
         Vectors<Lanes>(d.x, s, 0, canvas.columns, left, right);
         xmin = std::min(xmin, left);
