@@ -14,13 +14,13 @@ void CountRelease() { ++releases; }
 
 struct Box { int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1, count = 0; };  // inclusive
 
-// Pixels other than `background` in the area, as `read` gives them.
-template <class Read>
-Box InkOf(int width, int height, COLORREF background, Read read) {
+// The pixels (x, y) of the area that `ink` holds for.
+template <class Ink>
+Box InkOf(int width, int height, Ink ink) {
     Box b;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            if (read(x, y) != background)
+            if (ink(x, y))
                 b = {std::min(b.left, x), std::min(b.top, y), std::max(b.right, x), std::max(b.bottom, y), b.count + 1};
     return b;
 }
@@ -44,20 +44,17 @@ protected:
     }
     standin::DeviceContext& Dc() { return *standin::DcOf(dc); }
     HGDIOBJ Brush() { return static_cast<HGDIOBJ>(Dc().brush); }
-    Box Ink() { return InkOf(surface.width, surface.height, 0, [&](int x, int y) { return GetPixel(dc, x, y); }); }
+    // The surface's pixels whose colour `match` holds for; by default, those not black.
+    template <class Match>
+    Box Ink(Match match) {
+        return InkOf(surface.width, surface.height, [&](int x, int y) { return match(GetPixel(dc, x, y)); });
+    }
+    Box Ink() { return Ink([](COLORREF c) { return c != 0; }); }
     // Fills the surface and puts the current position back in the corner.
     void Fill(COLORREF color) {
         for (int i = 0; i < surface.width * surface.height; ++i)
             surface.WriteRaw(i % surface.width, i / surface.width, standin::ColorToPixel(k565, color));
         Dc().position = POINT{0, 0};
-    }
-    // How many of the surface's pixels `match` holds for.
-    template <class Match>
-    int Count(Match match) {
-        int n = 0;
-        for (int i = 0; i < surface.width * surface.height; ++i)
-            n += match(GetPixel(dc, i % surface.width, i / surface.width));
-        return n;
     }
 
     standin::Surface surface;
@@ -66,8 +63,7 @@ protected:
 };
 
 TEST_F(DrawingTest, BeginSetsUpTheContextEndPutsItBackAndWhileIdleNothingChanges) {
-    standin::BrushObject* brushBefore = Dc().brush;
-    standin::PenObject* penBefore = Dc().pen;
+    const auto [brushBefore, penBefore] = std::pair(Dc().brush, Dc().pen);
     EXPECT_EQ(BeginDrawing(&output), dc);
     EXPECT_TRUE(Dc().textAlign == TA_UPDATECP && Dc().textColor == 0 && Brush() == drawing.defaultBrush &&
                 static_cast<HGDIOBJ>(Dc().pen) == drawing.defaultPen);
@@ -75,15 +71,12 @@ TEST_F(DrawingTest, BeginSetsUpTheContextEndPutsItBackAndWhileIdleNothingChanges
     SetFrontColor(1, 2, 3);
     HBRUSH brush = drawing.colorBrush;
     EndDrawing();
-    EXPECT_TRUE(Dc().brush == brushBefore && Dc().pen == penBefore) << "the context's own are put back";
-    EXPECT_EQ(standin::ObjectOf(brush), nullptr) << "the colour brush is deleted";
+    EXPECT_TRUE(Dc().brush == brushBefore && Dc().pen == penBefore && !standin::ObjectOf(brush))
+        << "the context's own are put back, the colour brush deleted";
     EndDrawing();
     EXPECT_EQ(releases, 1) << "given back once";
-    faults::StartRecording();
-    SetFrontColor(200, 100, 50);
-    SetDrawingMode(7);
-    DrawString("A");
-    EXPECT_TRUE(faults::Recorded().empty() && drawing.frontColor == 0x00030201u && drawing.mode == 0 &&
+    EXPECT_TRUE(CallsOf([] { SetFrontColor(200, 100, 50); SetDrawingMode(7); DrawString("A"); }, {""}).empty() &&
+                drawing.frontColor == 0x00030201u && drawing.mode == 0 &&
                 ReadPixel(0, 0) == static_cast<COLORREF>(-1)) << "idle: nothing changes";
     BeginDrawing(&output);
     DrawingOutput empty{kOutputLentDC, nullptr, CountRelease};
@@ -148,8 +141,7 @@ TEST_F(DrawingTest, FontsAreSizedForTheDisplayNumberedAndReplaced) {
     EXPECT_EQ(CallsOf([&] { second = LoadFontFace(12, "Arial", 10); }, {"DeleteObject", "CreateFontA"}),
               (Calls{"DeleteObject font", "CreateFontA Arial"})) << "the old font goes first";
     faults::Fail("CreateFontA", 1);
-    EXPECT_EQ(LoadFontFace(12, "Arial", 12), nullptr);
-    EXPECT_TRUE(!FontHandle(12) && !standin::ObjectOf(second));
+    EXPECT_TRUE(!LoadFontFace(12, "Arial", 12) && !FontHandle(12) && !standin::ObjectOf(second));
     // Numbers outside the table are empty slots; a table that cannot grow stays.
     HFONT* table = fonts.fontTable;
     faults::Fail("HeapReAlloc", 1);
@@ -185,15 +177,15 @@ TEST_F(DrawingTest, TextFollowsTheCurrentPositionInTheTextColourWhateverTheRaste
     EXPECT_TRUE(afterA > 8 && Dc().position.x > afterA && Dc().position.y == 0);
     EXPECT_TRUE(pieces.left == together.left && pieces.right == together.right && pieces.count == together.count);
     EXPECT_LT(together.left, 4) << "from the corner";
-    EXPECT_EQ(Count([](COLORREF p) { return GetRValue(p) != GetBValue(p); }), 0) << "grey edges between black and white";
-    EXPECT_GT(Count([](COLORREF p) { return p != 0 && p != kWhite565; }), 10) << "smoothed";
+    EXPECT_EQ(Ink([](COLORREF p) { return GetRValue(p) != GetBValue(p); }).count, 0) << "grey edges between black and white";
+    EXPECT_GT(Ink([](COLORREF p) { return p != 0 && p != kWhite565; }).count, 10) << "smoothed";
 
     Fill(RGB(255, 255, 255));
     SetROP2(dc, R2_NOT);
     SetTextColor(dc, RGB(255, 0, 0));
     TextOutA(dc, 0, 0, "AV", 2);
-    EXPECT_GT(Count([](COLORREF p) { return p == 0x0000F8u; }), 20) << "text is never inverted";
-    EXPECT_EQ(Count([](COLORREF p) { return p == 0; }), 0) << "text is never inverted";
+    EXPECT_GT(Ink([](COLORREF p) { return p == 0x0000F8u; }).count, 20) << "text is never inverted";
+    EXPECT_EQ(Ink([](COLORREF p) { return p == 0; }).count, 0) << "text is never inverted";
     SetBkMode(dc, OPAQUE);
     SetBkColor(dc, RGB(0, 255, 0));
     Fill(0);
@@ -234,7 +226,7 @@ protected:
         SetDrawingMode(kDrawTransparent);
         SetFrontColor(255, 255, 255);
         for (const char* text : texts) DrawString(text);
-        const Box ink = InkOf(200, 48, 0, ReadPixel);
+        const Box ink = InkOf(200, 48, [](int x, int y) { return ReadPixel(x, y) != 0; });
         EndDrawing();
         ClearScreen(0, 0, 0);
         return ink;

@@ -8,9 +8,7 @@
 
 namespace {
 
-using testbmp::Make;
-using testbmp::Put;
-using testbmp::Solid;
+using namespace testbmp;
 using Bytes = std::vector<uint8_t>;
 
 // Fills locked surface memory stand-ins, so writes outside the picture show.
@@ -24,6 +22,12 @@ BitmapInfo Read(const Bytes& file) {
 // An 8-bit file of index 0 after a 1024-byte colour table.
 Bytes Indexed(int width, int height) { return Make(width, height, 8, [](int, int) { return 0u; }, 0, 1024); }
 
+// Copies as a raw block into `size` bytes.
+Bytes Block(const BitmapInfo& info, size_t size) {
+    Bytes out(size, C);
+    CopyBitmapToBlock(info, out.data());
+    return out;
+}
 // Copies onto `rows` rows `pitch` bytes apart of a screen of that depth and layout.
 Bytes CopyOut(const BitmapInfo& info, int depth, int32_t layout, int rows, int pitch, bool ok = true) {
     screen.depth = depth;
@@ -58,9 +62,7 @@ TEST(BitmapDecoding, RefusesForeignCompressedTruncatedAndLyingFiles) {
     // A header that passed with fewer bytes than its rows need: nothing read or written.
     info = Read(Solid(4, 4, 8, 7));
     info.available -= 1;
-    Bytes block(16, C);
-    CopyBitmapToBlock(info, block.data());
-    EXPECT_EQ(block, Bytes(16, C));
+    EXPECT_EQ(Block(info, 16), Bytes(16, C));
     EXPECT_EQ(CopyOut(info, 8, kPixelOther, 4, 4, false), Bytes(16, C));
 }
 
@@ -80,12 +82,9 @@ TEST(BitmapDecoding, RowsArePaddedToFourBytesAndTheFirstStoredRowIsTheBottom) {
                 }
         }
     auto indices = Make(5, 3, 8, [](int row, int x) { return static_cast<uint32_t>(16 * row + x); });
-    Bytes block(5 * 3 + 1, C);
-    CopyBitmapToBlock(Read(indices), block.data());
-    EXPECT_EQ(block, (Bytes{32, 33, 34, 35, 36, 16, 17, 18, 19, 20, 0, 1, 2, 3, 4, C})) << "raw blocks are unpadded";
-    Bytes line(3 + 1, C);
-    CopyBitmapToBlock(Read(Make(3, 1, 8, [](int, int x) { return 7u + x; })), line.data());
-    EXPECT_EQ(line, (Bytes{7, 8, 9, C})) << "a one-row file";
+    EXPECT_EQ(Block(Read(indices), 5 * 3 + 1), (Bytes{32, 33, 34, 35, 36, 16, 17, 18, 19, 20, 0, 1, 2, 3, 4, C}))
+        << "raw blocks are unpadded";
+    EXPECT_EQ(Block(Read(Make(3, 1, 8, [](int, int x) { return 7u + x; })), 3 + 1), (Bytes{7, 8, 9, C})) << "one row";
 }
 
 Bytes W(uint16_t value) { return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), C, C}; }
@@ -190,10 +189,8 @@ TEST_F(SpriteTest, ModeChoosesWhereThePictureLivesAndTheDepthRuleWhatLoads) {
     Put(nibbles, 28, 4, 2);
     for (auto [bytes, mode] : {std::pair{indices, kModeOffscreen}, {indices, kModeTexture}, {mono, kModeOffscreen},
                                {nibbles, kModeSystemMemory}, {Solid(5, 2, 24, 0x808080), kModeRawBlock},
-                               {Solid(2, -2, 8, 1), kModeRawBlock}, {Solid(2, -2, 24, 1), kModeOffscreen}}) {
-        EXPECT_EQ(Build(4, bytes, mode), nullptr) << +bytes[28] << " bits, mode " << mode;
-        EXPECT_EQ(Slot(4).surface, nullptr);
-    }
+                               {Solid(2, -2, 8, 1), kModeRawBlock}, {Solid(2, -2, 24, 1), kModeOffscreen}})
+        EXPECT_TRUE(!Build(4, bytes, mode) && !Slot(4).surface) << +bytes[28] << " bits, mode " << mode;
     auto* block = static_cast<uint8_t*>(Build(4, indices, kModeRawBlock));
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(Slot(4).bitDepth, kRawBlockDepth);
@@ -288,8 +285,8 @@ TEST_F(Sprite3DTest, OnlyTextureSpritesMakeA3DSpriteAndOutOfRangeOnesDrawNothing
     const int refused[][2] = {{1, 6}, {1, -1}, {1, 100000}, {-1, 5}, {INT32_MIN, 5}, {INT32_MAX, 5}, {INT32_MAX - 50, 5}};
     for (const auto& r : refused) EXPECT_EQ(MakeSprite3D(r[0], r[1]), 0) << r[0] << " from " << r[1];
     ASSERT_EQ(MakeSprite3D(50, 5), 1);
-    EXPECT_EQ(HeapSize(runtime.heap, 0, sprites3D.sprite3DTable), 101 * sizeof(Sprite3DRecord));
-    EXPECT_EQ(sprites3D.sprite3DCapacity, 100);
+    EXPECT_TRUE(HeapSize(runtime.heap, 0, sprites3D.sprite3DTable) == 101 * sizeof(Sprite3DRecord) &&
+                sprites3D.sprite3DCapacity == 100);
     ASSERT_EQ(Begin3D(), 1);
     for (int n : {-1, 7000, INT32_MIN, INT32_MAX}) {
         EXPECT_NE(DrawSprite3D(n, 10, 10, 255), D3D_OK) << n;
@@ -315,8 +312,7 @@ TEST_F(Sprite3DTest, EverySceneStartsWithClassicBlendingAndTheColourKeyOn) {
                      "IDirect3DDevice7::EndScene"}));
     // A lost display refuses scenes; the draws still go to the device and fail.
     faults::LoseDisplay();
-    EXPECT_EQ(Begin3D(), 0);
-    EXPECT_EQ(sprites3D.sceneOpen, 0);
+    EXPECT_TRUE(Begin3D() == 0 && sprites3D.sceneOpen == 0);
     PutSprite(1, 4, 0xFFFF);
     MakeSprite3D(1, 1);
     EXPECT_NE(DrawSprite3D(1, 0, 0, 255), D3D_OK);
@@ -373,13 +369,11 @@ TEST_F(Sprite3DTest, FailedOrImpossibleDeviceSetUpIsTriedAgainOnTheNextBegin3D) 
                       release = "IDirect3DDevice7::Release";
     faults::Fail(create, 1);
     faults::Fail(viewport, 1);
-    EXPECT_EQ(Begin3D(), 0);
-    EXPECT_TRUE(sprites3D.device == nullptr && sprites3D.deviceNeeded == 1);
+    EXPECT_TRUE(Begin3D() == 0 && sprites3D.device == nullptr && sprites3D.deviceNeeded == 1);
     // GetViewport fails once: the scene still begins on the new device,
     // which is released before the next Begin3D makes another.
     faults::StartRecording();
-    ASSERT_EQ(Begin3D(), 1);
-    EXPECT_EQ(sprites3D.deviceNeeded, 1);
+    ASSERT_TRUE(Begin3D() == 1 && sprites3D.deviceNeeded == 1);
     End3D();
     ASSERT_EQ(Begin3D(), 1);
     EXPECT_TRUE(sprites3D.deviceNeeded == 0 && sprites3D.viewport.dwWidth == 640 && sprites3D.viewport.dwHeight == 480);
@@ -396,9 +390,7 @@ TEST_F(Sprite3DTest, FailedOrImpossibleDeviceSetUpIsTriedAgainOnTheNextBegin3D) 
     // Without a DirectDraw object there is no Direct3D and so no device.
     sprites3D = Sprite3DState{};
     IDirectDraw7* saved = std::exchange(screen.directDraw, nullptr);
-    EXPECT_EQ(InitSprite3DSystem(), 0);
-    EXPECT_EQ(Begin3D(), 0);
-    EXPECT_NE(DrawSprite3D(1, 0, 0, 255), D3D_OK);
+    EXPECT_TRUE(InitSprite3DSystem() == 0 && Begin3D() == 0 && DrawSprite3D(1, 0, 0, 255) != D3D_OK);
     screen.directDraw = saved;
 }
 
@@ -410,12 +402,11 @@ TEST_F(Sprite3DTest, FreeingOrReloadingASpriteEmptiesThe3DSpritesThatBorrowedIt)
     ASSERT_TRUE(MakeSprite3D(0, 1) && MakeSprite3D(2, 1));
     faults::StartRecording();
     for (int number : {6, -1, 50, 1000000, 5}) FreeSprite(number);
-    EXPECT_TRUE(Slot(5).surface == nullptr && Slot(5).fileName == nullptr);
-    EXPECT_EQ(HeapSize(runtime.heap, 0, block), static_cast<SIZE_T>(-1));
+    EXPECT_TRUE(!Slot(5).surface && !Slot(5).fileName && HeapSize(runtime.heap, 0, block) == static_cast<SIZE_T>(-1));
     EXPECT_TRUE(faults::RecordedMatching({"IDirectDrawSurface7::"}).empty()) << "empty slots and blocks are no surfaces";
     FreeSprite(1);
-    EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Release texture"), 1);
-    EXPECT_TRUE(!sprites3D.sprite3DTable[0].texture && !sprites3D.sprite3DTable[2].texture);
+    EXPECT_TRUE(CountRecorded("IDirectDrawSurface7::Release texture") == 1 && !sprites3D.sprite3DTable[0].texture &&
+                !sprites3D.sprite3DTable[2].texture);
     ASSERT_NE(LoadSpriteFromFile(1, kParticleBitmap, kModeTexture), nullptr);
     ASSERT_TRUE(MakeSprite3D(1, 1) && MakeSprite3D(2, 1));
     ASSERT_NE(LoadSpriteFromFile(1, kParticleBitmap, kModeTexture), nullptr);  // a new surface
