@@ -167,6 +167,14 @@ TEST_F(DeviceUseTest, DrawsKeepTheirOrderAcrossDevicesLocksAndTheirOwnTarget) {
 // The window and the captures show the primary through the converter's tables: every pixel of every
 // display layout, the row ends included, must come out as the one-pixel unpacking gives it, also
 // after a change of layout.
+// Font heights are MulDiv(points, dpi, 72): halves round away from zero, and
+// what overflows, or divides by zero, is -1 as on Windows.
+TEST(Kernel, MulDivRoundsHalvesAwayFromZeroAndFailsAsMinusOne) {
+    EXPECT_EQ((std::vector<int>{MulDiv(12, 96, 72), MulDiv(3, 1, 2), MulDiv(3, -1, 2), MulDiv(-3, 1, -2),
+                                MulDiv(1, 1, 0), MulDiv(0x40000000, 4, 1)}),
+              (std::vector<int>{16, 2, -2, 2, -1, -1}));
+}
+
 TEST(HostPixels, EveryLayoutConvertsAsOnePixelAtATime) {
     const standin::PixelLayout layouts[] = {{16, 0xF800, 0x07E0, 0x001F}, {15, 0x7C00, 0x03E0, 0x001F},
         {24, 0xFF0000, 0x00FF00, 0x0000FF}, {32, 0x0000FF, 0x00FF00, 0xFF0000}, {16, 0xF800, 0x07E0, 0x001F}};
