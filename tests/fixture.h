@@ -62,9 +62,7 @@ inline void ResetRuntime() {
 
 // How often a call was recorded under exactly this name.
 inline int CountRecorded(const std::string& name) {
-    int n = 0;
-    for (const std::string& call : faults::Recorded()) n += call == name;
-    return n;
+    return static_cast<int>(std::count(faults::Recorded().begin(), faults::Recorded().end(), name));
 }
 
 // The calls `run` makes whose names start with one of `prefixes`, in order.

@@ -10,9 +10,8 @@ namespace {
 
 // The cursor's display counter, read without changing it.
 int CursorCount() {
-    const int shown = ShowCursor(TRUE);
-    ShowCursor(FALSE);
-    return shown - 1;
+    ShowCursor(TRUE);
+    return ShowCursor(FALSE);
 }
 
 using WindowTest = RuntimeTest;
@@ -77,9 +76,8 @@ TEST_F(ScreenTest, StartUpAndShutdownWithAndWithoutWindowAndDirectDraw) {
     EXPECT_TRUE(sprites.spriteCapacity == 50 && screen.systemStarted == 1 && screen.savedWindow == screen.window &&
                 screen.directDrawUsers == 1 && !IsWindowVisible(screen.window));
     screen.active = 1;
-    faults::StartRecording();
-    EXPECT_EQ(FlipBuffers(), nullptr);
-    EXPECT_TRUE(faults::RecordedMatching({"IDirectDraw"}).empty()) << "no screen open: a flip touches no surface";
+    EXPECT_TRUE(CallsOf([] { EXPECT_EQ(FlipBuffers(), nullptr); }, {"IDirectDraw"}).empty())
+        << "no screen open: a flip touches no surface";
     EXPECT_EQ(AcquireDirectDraw(), screen.directDraw) << "shared through the use count";
     ShutdownScreenSystem();
     EXPECT_NE(screen.directDraw, nullptr) << "still in use";
@@ -94,10 +92,9 @@ TEST_F(ScreenTest, StartUpAndShutdownWithAndWithoutWindowAndDirectDraw) {
         const bool windowMade = failure != std::string("CreateWindowExA");
         EXPECT_TRUE(screen.systemStarted == windowMade && screen.directDrawUsers == windowMade);
         EXPECT_FALSE(screen.directDrawLibrary);
-        faults::StartRecording();
-        ShutdownScreenSystem();
+        const Calls shutdown = CallsOf(ShutdownScreenSystem, {""});
         EXPECT_TRUE(screen.directDrawUsers == 0 && screen.window == nullptr) << "the window was never saved";
-        EXPECT_TRUE(windowMade || faults::Recorded().empty()) << "no window: shutdown touches nothing";
+        EXPECT_TRUE(windowMade || shutdown.empty()) << "no window: shutdown touches nothing";
         ReleaseDirectDraw();
         EXPECT_TRUE(screen.directDrawUsers == 0 && CountRecorded("IDirectDraw7::Release") == 0) << "nothing to release";
     }
@@ -117,9 +114,8 @@ TEST_F(ScreenTest, OpenGivesABlackActiveFlipChainOnAShownDisabledWindow) {
     for (standin::Surface* s : {&Back(), &Front()})
         for (int y : {0, 1, 100, 198, 199})
             for (int x : {0, 1, 160, 318, 319}) ASSERT_EQ(s->ReadRaw(x, y), 0u) << x << "," << y;
-    faults::StartRecording();
-    EXPECT_EQ(OpenScreen(40000, 480, 16, " "), 0);
-    EXPECT_EQ(CountRecorded("MoveWindow 0 0 -25536 480"), 1) << "passed on sign-extended";
+    EXPECT_EQ(CallsOf([] { EXPECT_EQ(OpenScreen(40000, 480, 16, " "), 0); }, {"MoveWindow"}),
+              (Calls{"MoveWindow 0 0 -25536 480"})) << "passed on sign-extended";
 }
 
 TEST_F(ScreenTest, PixelFormatFollowsTheDisplaysMasks) {
@@ -199,9 +195,8 @@ TEST_F(ScreenTest, ColoursPackForTheScreenAndClearFillsOnlyTheBackBuffer) {
     }
     EXPECT_NE(ClearScreen(0, 0, 0), DD_OK) << "no screen: an error, and nothing touched";
     Open();
-    faults::StartRecording();
-    EXPECT_EQ(ClearScreen(100, 150, 200), DD_OK);
-    EXPECT_EQ(CountRecorded("IDirectDrawSurface7::Blt backbuffer"), 1);
+    EXPECT_EQ(CallsOf([] { EXPECT_EQ(ClearScreen(100, 150, 200), DD_OK); }, {"IDirectDrawSurface7::Blt"}),
+              (Calls{"IDirectDrawSurface7::Blt backbuffer"}));
     EXPECT_TRUE(Back().ReadRaw(0, 0) == 0x64B9 && Back().ReadRaw(639, 479) == 0x64B9 && Front().ReadRaw(9, 9) == 0);
     faults::LoseDisplay();
     EXPECT_EQ(ClearScreen(0, 0, 0), DDERR_SURFACELOST);
@@ -215,9 +210,8 @@ TEST_F(PresentTest, EveryWaitingMessageIsHandledAndNothingShownWhileInactive) {
     FlipBuffers();  // the messages of opening the screen run first
     ASSERT_TRUE(screen.active == 1 && screen.backBuffer->GetDC(&screen.backBufferDC) == DD_OK);
     for (UINT message : {0x0401u, 0x0402u, static_cast<UINT>(WM_ACTIVATE)}) PostMessageA(screen.window, message, 0, 0);
-    faults::StartRecording();
-    EXPECT_EQ(FlipBuffers(), screen.backBuffer);
-    EXPECT_EQ(faults::RecordedMatching({"IDirectDrawSurface7::ReleaseDC", "DispatchMessageA", "IDirectDrawSurface7::Flip"}),
+    EXPECT_EQ(CallsOf([] { EXPECT_EQ(FlipBuffers(), screen.backBuffer); },
+                      {"IDirectDrawSurface7::ReleaseDC", "DispatchMessageA", "IDirectDrawSurface7::Flip"}),
               (Calls{"IDirectDrawSurface7::ReleaseDC backbuffer", "DispatchMessageA 1025", "DispatchMessageA 1026",
                      "DispatchMessageA 6"}));
     EXPECT_TRUE(screen.active == 0 && screen.backBufferDC == nullptr);
@@ -245,10 +239,8 @@ TEST_F(PresentTest, ALostDisplayIsRestoredWithEveryFileLoadedPictureBack) {
     FlipBuffers();  // the messages of opening the screen run first
     std::remove(gone.path.c_str());
     faults::LoseDisplay();
-    faults::StartRecording();
-    EXPECT_EQ(FlipBuffers(), screen.backBuffer);
-    EXPECT_EQ(faults::RecordedMatching({"IDirectDraw7::SetDisplayMode", "IDirectDraw7::RestoreAllSurfaces", "ShowWindow",
-                                        "CreateFileA"}),
+    EXPECT_EQ(CallsOf([] { EXPECT_EQ(FlipBuffers(), screen.backBuffer); },
+                      {"IDirectDraw7::SetDisplayMode", "IDirectDraw7::RestoreAllSurfaces", "ShowWindow", "CreateFileA"}),
               (Calls{"IDirectDraw7::SetDisplayMode 640 480 16", "CreateFileA " + a.path,
                      "IDirectDraw7::RestoreAllSurfaces", "ShowWindow 3", "CreateFileA " + a.path,
                      "CreateFileA " + gone.path, "CreateFileA " + b.path}));
@@ -259,9 +251,7 @@ TEST_F(PresentTest, ALostDisplayIsRestoredWithEveryFileLoadedPictureBack) {
         EXPECT_EQ(SpritePixels(number)->ReadRaw(3, 3), number == 4 ? 0u : number == 60 ? 0x0410u : 0x8410u) << number;
     }
     faults::Fail("IDirectDrawSurface7::Flip", 1);
-    faults::StartRecording();
-    FlipBuffers();
-    EXPECT_EQ(CountRecorded("IDirectDraw7::RestoreAllSurfaces"), 0);
+    EXPECT_TRUE(CallsOf(FlipBuffers, {"IDirectDraw7::RestoreAllSurfaces"}).empty());
 }
 
 }  // namespace

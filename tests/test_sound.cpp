@@ -15,9 +15,8 @@ protected:
 };
 
 TEST_F(SoundTest, OpensOnceInPriorityModeAndClosesBufferThenDeviceThenLibrary) {
-    faults::StartRecording();
-    EXPECT_TRUE(OpenSound() && OpenSound() && faults::AudioDeviceOpen());
-    EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound"}),
+    EXPECT_EQ(CallsOf([] { EXPECT_TRUE(OpenSound() && OpenSound() && faults::AudioDeviceOpen()); },
+                      {"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound"}),
               (Calls{"LoadLibraryA DSOUND.DLL", "DirectSoundCreate", "IDirectSound::SetCooperativeLevel 2",
                      "IDirectSound::CreateSoundBuffer"}))
         << "the second open keeps the one device";
@@ -38,9 +37,8 @@ TEST_F(SoundTest, CloseGivesBackWhatEachFailedOpenLeft) {
         SetUp();
         faults::SetAudioDevice(fail != nullptr);
         if (fail) faults::Fail(fail);
-        faults::StartRecording();
-        EXPECT_EQ(OpenSound(), 0);
-        EXPECT_EQ(faults::RecordedMatching({"LoadLibraryA"}).size(), fail && fail == std::string("CreateWindowExA") ? 0u : 1u);
+        EXPECT_EQ(CallsOf([] { EXPECT_EQ(OpenSound(), 0); }, {"LoadLibraryA"}).size(),
+                  fail && fail == std::string("CreateWindowExA") ? 0u : 1u);
         EXPECT_EQ(Closing(), close);
         EXPECT_TRUE(!sound.primaryBuffer && !sound.directSound && !sound.soundLibrary && !faults::AudioDeviceOpen());
     }
