@@ -102,16 +102,14 @@ protected:
         fs::create_directories(dir_);
     }
     void TearDown() override {
-        for (const char* name : {"RINGSCROLLER_ESCAPE_AFTER", "RINGSCROLLER_CAPTURE", "RINGSCROLLER_CAPTURE_EVERY"})
-            unsetenv(name);
         faults::Reset();
         fs::remove_all(dir_);
     }
     // ProgramMain's exit code with Escape from the n-th poll on and frames to dir_; set after the
     // reset, as the keyboard and the display read them at first use.
     long Run(int escapeAfter) {
-        setenv("RINGSCROLLER_ESCAPE_AFTER", std::to_string(escapeAfter).c_str(), 1);
-        setenv("RINGSCROLLER_CAPTURE", dir_.c_str(), 1);
+        ScopedEnv escape("RINGSCROLLER_ESCAPE_AFTER", std::to_string(escapeAfter).c_str()),
+            capture("RINGSCROLLER_CAPTURE", dir_.c_str());
         faults::StopAfterFrames(escapeAfter + 20);
         faults::StartRecording();
         return ExitCodeOf([] { ProgramMain(GetModuleHandleA(nullptr)); });
@@ -186,7 +184,7 @@ TEST_F(DemoTest, AQuitEndsTheDemoWhicheverKeyboardStepFailed) {
 TEST_F(DemoTest, CaptureEveryTakesOnlyAPlainCount) {
     for (auto [every, frames] : {std::pair{"2", 2u}, {"-1", 3u}, {" 2", 3u}, {"0", 3u}, {"2x", 3u}}) {
         SetUp();
-        setenv("RINGSCROLLER_CAPTURE_EVERY", every, 1);
+        ScopedEnv captureEvery("RINGSCROLLER_CAPTURE_EVERY", every);
         EXPECT_EQ(Run(3), 0);
         EXPECT_EQ(Frames(), frames) << "\"" << every << "\"";
     }
@@ -198,7 +196,7 @@ TEST_F(DemoTest, WithoutTheParticleBitmapNothingIsDrawnButTheLoopEnds) {
     const fs::path here = fs::current_path(), empty = dir_.string() + "-empty";
     fs::create_directory(empty);
     fs::current_path(empty);
-    setenv("RINGSCROLLER_CAPTURE_EVERY", "90", 1);
+    ScopedEnv captureEvery("RINGSCROLLER_CAPTURE_EVERY", "90");
     const long code = Run(91);
     fs::current_path(here);
     fs::remove_all(empty);

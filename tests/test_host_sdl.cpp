@@ -24,25 +24,6 @@ nanoseconds Hz(double rate) { return nanoseconds(static_cast<int64_t>(1e9 / rate
 // one frame may wait for its refresh and a second present waits until it is shown; no vsync.
 enum class Swap { blocking, queued, none };
 
-// A display with its own refresh clock, which never runs at exactly the program's.
-struct SimDisplay {
-    nanoseconds period;
-    Swap swap;
-    Time origin;
-    int64_t queuedRefresh = -1;  // the refresh the last queued frame shows at
-
-    Time RefreshTime(int64_t n) const { return origin + period * n; }
-    // Presents at `now`: sets the refresh the frame first shows at, returns when the present returns.
-    Time Present(Time now, int64_t& refresh) {
-        refresh = (now - origin) / period + 1;
-        if (swap == Swap::none) return now;
-        if (swap == Swap::blocking) return RefreshTime(refresh);
-        const Time back = queuedRefresh >= 0 ? std::max(now, RefreshTime(queuedRefresh)) : now;
-        refresh = queuedRefresh = std::max(refresh, queuedRefresh + 1);
-        return back;
-    }
-};
-
 struct SimRun {
     double framesPerSecond;
     // The fewest and most refreshes a frame after the first second stayed on the screen (0: never shown).
@@ -55,7 +36,19 @@ struct SimRun {
 // 0.3 ms late (a fixed pseudo-random sequence, the same every run), and the pacer is told as the host does.
 SimRun Simulate(Seconds seconds, nanoseconds refreshPeriod, Swap swap, bool vsync, int reportedHz) {
     const Time start = Time{} + std::chrono::hours(1), settled = start + std::chrono::seconds(1);
-    SimDisplay display{refreshPeriod, swap, start + nanoseconds(3'100'000)};
+    // The display has its own refresh clock, which never runs at exactly the program's.
+    const Time origin = start + nanoseconds(3'100'000);
+    int64_t queuedRefresh = -1;  // the refresh the last queued frame shows at
+    auto refreshTime = [&](int64_t n) { return origin + refreshPeriod * n; };
+    // Presents at `now`: sets the refresh the frame first shows at, returns when the present returns.
+    auto present = [&](Time now, int64_t& refresh) {
+        refresh = (now - origin) / refreshPeriod + 1;
+        if (swap == Swap::none) return now;
+        if (swap == Swap::blocking) return refreshTime(refresh);
+        const Time back = queuedRefresh >= 0 ? std::max(now, refreshTime(queuedRefresh)) : now;
+        refresh = queuedRefresh = std::max(refresh, queuedRefresh + 1);
+        return back;
+    };
     FramePacer pacer;
     pacer.Start(vsync, reportedHz);
     uint32_t state = 12345;
@@ -71,7 +64,7 @@ SimRun Simulate(Seconds seconds, nanoseconds refreshPeriod, Swap swap, bool vsyn
         if (at > now) now = at + jitter(0, 300'000);
         int64_t refresh = 0, shownAt = 0;
         for (int i = 0; i < pacer.PresentsPerFrame(); ++i) {
-            now = display.Present(now, shownAt);
+            now = present(now, shownAt);
             if (i == 0) refresh = shownAt;
         }
         pacer.Presented(now);
@@ -195,8 +188,7 @@ protected:
         CloseKeyboard();
         CloseScreen();
         RuntimeTest::TearDown();
-        unsetenv("SDL_VIDEODRIVER");
-        unsetenv("RINGSCROLLER_DISPLAY");
+        for (const char* name : {"SDL_VIDEODRIVER", "RINGSCROLLER_DISPLAY"}) unsetenv(name);
     }
     static void Send(Uint8 event) {
         SDL_Event e{};
