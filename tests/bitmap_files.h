@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -44,12 +45,9 @@ inline std::vector<uint8_t> Solid(int width, int height, int bitCount, uint32_t 
 // A file in the temporary folder, removed again when the object goes.
 struct TempFile {
     std::string path;
-    TempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-        path = ::testing::TempDir() + "rs_" + std::to_string(::getpid()) + "_" + name;
-        if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
-            std::fclose(f);
-        }
+    TempFile(const std::string& name, const std::vector<uint8_t>& bytes)
+        : path(::testing::TempDir() + "rs_" + std::to_string(::getpid()) + "_" + name) {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
     ~TempFile() { std::remove(path.c_str()); }
 };

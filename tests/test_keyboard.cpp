@@ -8,13 +8,12 @@
 
 namespace {
 
-class KeyboardTest : public RuntimeTest {
-protected:
-    void OpenOnWindow() {
-        ASSERT_NE(CreateMainWindow(), 0);
-        ASSERT_EQ(OpenKeyboard(), 1);
-    }
-};
+using KeyboardTest = RuntimeTest;
+
+void OpenOnWindow() {
+    ASSERT_NE(CreateMainWindow(), 0);
+    ASSERT_EQ(OpenKeyboard(), 1);
+}
 
 bool HostEscapeRead() {
     BYTE keys[256];
