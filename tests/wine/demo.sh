@@ -57,9 +57,8 @@ fi
 need Xvfb openbox xprop xdotool import convert compare x86_64-w64-mingw32-gcc /usr/bin/python3
 need_program
 wine64=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
-for tool in "$wine64" "$wineserver" "$loader"; do
-  [ -x "$tool" ] || fail "no $tool (scripts/setup installs wine64, and wine32:i386 for 32-bit programs)"
-done
+# scripts/setup installs wine64, and wine32:i386 for 32-bit programs.
+need "$wine64" "$wineserver" "$loader"
 # One 64-bit prefix runs both kinds of program, 32-bit ones through WoW64.
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
   WINESERVER=$wineserver WINELOADER=$wine64
@@ -93,12 +92,6 @@ start_program() {
 }
 # Wine names the X window's class after the .exe; the main window has the title the program gives it, " ".
 showing() { still_running; window=$(xdotool search --onlyvisible --classname '^ringscroller\.exe$' 2>/dev/null | tail -n1); [ -n "$window" ]; }
-main_window() {
-  for w in $(xdotool search --classname '^ringscroller\.exe$' 2>/dev/null); do
-    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = " " ] && echo "$w"
-  done | tail -n1
-}
-same() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = 0 ]; }
 
 # ring LABEL N [STALE]: N screenshots show the ring, each moved from the one before it (and from
 # STALE): drawn and moving, not a picture left on the screen. They go to `ring_shots`.
@@ -133,10 +126,13 @@ shot "$work/away1.png"; sleep 1; shot "$work/away2.png"
 wait "${started[-1]}" || fail "the helper could not take the foreground: $(cat "$work/away.log")"
 grep -q '^away: foreground=other' "$work/away.log" ||
   fail "the demo took the foreground back while another window held it: $(cat "$work/away.log")"
-same "$work/away1.png" "$work/away2.png" || fail "the demo went on presenting while another window had the foreground"
+[ "$(compare -metric AE "$work/away1.png" "$work/away2.png" null: 2>&1)" = 0 ] ||
+  fail "the demo went on presenting while another window had the foreground"
 still_running
 # The window manager gives the demo its window back, as a click on it in a task bar would.
-main=$(main_window)
+main=$(for w in $(xdotool search --classname '^ringscroller\.exe$' 2>/dev/null); do
+  [ "$(xdotool getwindowname "$w" 2>/dev/null)" = " " ] && echo "$w"
+done | tail -n1)
 [ -n "$main" ] || fail "the main window is gone after losing the foreground"
 xdo windowactivate "$main" 2>>"$work/xdotool.log"
 ring "back" 2 "$work/away2.png"

@@ -39,15 +39,10 @@ static void pump_for(DWORD ms) {
     }
 }
 
+// Any top-level window can hold the foreground; a system class needs no registering.
 static int take_foreground(HWND main_window, DWORD ms) {
-    WNDCLASSA cls = {0};
-    cls.lpfnWndProc = DefWindowProcA;
-    cls.hInstance = GetModuleHandleA(NULL);
-    cls.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    cls.lpszClassName = "ringscroller test helper";
-    RegisterClassA(&cls);
-    HWND own = CreateWindowExA(0, cls.lpszClassName, "helper", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 240, 160,
-                               NULL, NULL, cls.hInstance, NULL);
+    HWND own = CreateWindowExA(0, "STATIC", "helper", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 240, 160, NULL, NULL,
+                               GetModuleHandleA(NULL), NULL);
     if (!own) return say("refused", "no window of its own", 1);
     SetForegroundWindow(own);
     for (DWORD start = GetTickCount(); GetForegroundWindow() != own; pump_for(20))
@@ -77,11 +72,9 @@ int main(int argc, char** argv) {
         EnumChildWindows(box, print_text, 0);
         return 0;
     }
-    int away = argc == 3 && strcmp(what, "away") == 0, close = argc == 2 && strcmp(what, "close") == 0;
-    if (!away && !close) {
-        fprintf(stderr, "usage: window_helper away MS | close | message CAPTION\n");
-        return 2;
-    }
+    int away = argc == 3 && strcmp(what, "away") == 0;
+    if (!away && !(argc == 2 && strcmp(what, "close") == 0))
+        return say("usage", "window_helper away MS | close | message CAPTION", 2);
     HWND main_window = wait_for_window("MultimediaBase Class", NULL, 0);
     if (!main_window) return say("missing", "no window of class \"MultimediaBase Class\"", 1);
     if (away) return take_foreground(main_window, strtoul(argv[2], NULL, 10));
