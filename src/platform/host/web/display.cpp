@@ -6,6 +6,7 @@
 // presenters and the pacing.
 #include <emscripten.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/host/devices.h"
@@ -25,12 +26,19 @@ EM_JS(int, OpenPresenter, (), {
 // After each frame the canvas gets a `frame` event: {frame: presented count
 // from 1, drawMs: the program's own time for the frame, from the end of the
 // last wait to this Present, presentMs: this Present's conversion and canvas
-// update, path: how the canvas is drawn}.
+// update, path: how the canvas is drawn}. The view over the frame is kept
+// while the program's memory stays where it is. x, y, w, h: the part of the
+// frame that may differ from the one before.
 EM_JS(void, PutFrame, (const void* pixels, int width, int height, int row, int is565, double frame,
-                       double presentStart), {
-    const view = is565 ? new Uint16Array(HEAPU8.buffer, pixels, row * (height - 1) + width)
-                       : new Uint8Array(HEAPU8.buffer, pixels, width * height * 4);
-    Module.screen.put(view, width, height, row);
+                       double presentStart, int x, int y, int w, int h), {
+    const length = is565 ? row * (height - 1) + width : width * height * 4;
+    let view = Module.frameView;
+    if (!view || view.buffer !== HEAPU8.buffer || view.byteOffset !== pixels || view.length !== length ||
+        view.BYTES_PER_ELEMENT !== (is565 ? 2 : 1)) {
+        view = is565 ? new Uint16Array(HEAPU8.buffer, pixels, length) : new Uint8Array(HEAPU8.buffer, pixels, length);
+        Module.frameView = view;
+    }
+    Module.screen.put(view, width, height, row, x, y, w, h);
     const drawMs = Module.resumedAt === undefined ? 0 : presentStart - Module.resumedAt;
     const presentMs = performance.now() - presentStart;
     Module.canvas.dispatchEvent(new CustomEvent('frame', {detail: {frame: frame, drawMs: drawMs,
@@ -70,7 +78,10 @@ struct DisplayState {
     bool active = true;
     bool keyboard = true;
     standin::host::PixelConverter pixels;
+    // The frame last put on a 2D canvas, as RGBA, and each of its rows' lit
+    // columns; none yet: the next frame goes whole.
     std::vector<BYTE> rgba;
+    std::vector<standin::host::Columns> shown;
 };
 
 DisplayState state;
@@ -78,6 +89,42 @@ DisplayState state;
 bool Is565(const standin::PixelLayout& layout) {
     return layout.bitsPerPixel == 16 && layout.redMask == 0xF800 && layout.greenMask == 0x07E0 &&
            layout.blueMask == 0x001F;
+}
+
+// Widening and putting the whole frame is most of a present, and most of the
+// frame is the black around the ring. A row's pixels outside its lit columns
+// in this frame and in the last one put are black in both, so they are
+// neither widened nor put: what the canvas shows there is already right.
+void PutChanges(const standin::Surface& primary, double frame, double start) {
+    const int width = primary.width, height = primary.height;
+    const size_t size = static_cast<size_t>(width) * height * 4;
+    if (state.rgba.size() != size || state.shown.size() != static_cast<size_t>(height)) {
+        state.rgba.resize(size);
+        state.shown.assign(static_cast<size_t>(height), standin::host::Columns{0, width});
+    }
+    int left = width, right = 0, top = height, bottom = 0;
+    for (int y = 0; y < height; ++y) {
+        const BYTE* row = primary.Row(y);
+        const standin::host::Columns lit = standin::host::LitColumns(row, width);
+        standin::host::Columns& shown = state.shown[static_cast<size_t>(y)];
+        standin::host::Columns changed = lit;
+        if (lit.left == lit.right) {
+            changed = shown;
+        } else if (shown.left != shown.right) {
+            changed.left = std::min(lit.left, shown.left);
+            changed.right = std::max(lit.right, shown.right);
+        }
+        shown = lit;
+        if (changed.left == changed.right) continue;
+        standin::host::Rgb565RowToRgba(row, changed.left, changed.right,
+                                       state.rgba.data() + static_cast<size_t>(y) * width * 4);
+        left = std::min(left, changed.left);
+        right = std::max(right, changed.right);
+        top = std::min(top, y);
+        bottom = y + 1;
+    }
+    PutFrame(state.rgba.data(), width, height, width, 0, frame, start, left, top, std::max(0, right - left),
+             std::max(0, bottom - top));
 }
 
 }  // namespace
@@ -100,14 +147,15 @@ void Present(const Surface& primary) {
         const double frame = static_cast<double>(state.presented);
         const bool is565 = Is565(primary.layout);
         if (state.takes565 && is565 && primary.pitch % 2 == 0) {
-            PutFrame(primary.pixels.data(), primary.width, primary.height, primary.pitch / 2, 1, frame, start);
+            PutFrame(primary.pixels.data(), primary.width, primary.height, primary.pitch / 2, 1, frame, start, 0, 0,
+                     primary.width, primary.height);
         } else if (is565) {
-            state.rgba.resize(static_cast<size_t>(primary.width) * primary.height * 4);
-            Rgb565ToRgba(primary.pixels.data(), primary.width, primary.height, primary.pitch, state.rgba.data());
-            PutFrame(state.rgba.data(), primary.width, primary.height, primary.width, 0, frame, start);
+            PutChanges(primary, frame, start);
         } else {
             state.pixels.ToRgba(primary, state.rgba);
-            PutFrame(state.rgba.data(), primary.width, primary.height, primary.width, 0, frame, start);
+            state.shown.clear();
+            PutFrame(state.rgba.data(), primary.width, primary.height, primary.width, 0, frame, start, 0, 0,
+                     primary.width, primary.height);
         }
     }
     WaitForTick();
@@ -128,6 +176,8 @@ void PumpEvents() {
     }
     if (visible != state.active) {
         state.active = visible;
+        // Lost and restored, the display starts again from a whole frame.
+        state.shown.clear();
         if (!visible) ForgetHeldKeys();
         HostActivationChanged(visible);
     }

@@ -90,7 +90,7 @@ function webGlPresenter(canvas) {
     name: name,
     takes565: true,
     // pixels: Uint16Array of 5-6-5 values, `row` of them from one row to the
-    // next; or Uint8Array of RGBA bytes, `row` = width.
+    // next; or Uint8Array of RGBA bytes, `row` = width. Uploaded whole.
     put(pixels, width, height, row) {
       if (!ready) return;
       if (canvas.width !== width || canvas.height !== height) {
@@ -121,19 +121,36 @@ function webGlPresenter(canvas) {
   };
 }
 
+// The program widens into its memory only what changed (x, y, w, h), and only
+// that is put; the whole frame, which `rgba` always holds, goes where the
+// canvas may not show the last one: the first put, a resized or restored
+// canvas, a page shown again or switched to or from full screen. The image
+// is a view of the program's memory, kept while that stays where it is.
 function canvas2dPresenter(canvas) {
   const context = canvas.getContext('2d', {alpha: false});
   if (!context) return {name: 'none', takes565: false, put() {}};
+  let source = null, image = null, whole = true;
+  const putWhole = () => { whole = true; };
+  document.addEventListener('visibilitychange', putWhole);
+  document.addEventListener('fullscreenchange', putWhole);
+  canvas.addEventListener('contextrestored', putWhole);
   return {
     name: '2d',
     takes565: false,
-    put(rgba, width, height) {
+    put(rgba, width, height, row, x, y, w, h) {
       if (canvas.width !== width || canvas.height !== height) {
         canvas.width = width;
         canvas.height = height;
+        whole = true;
       }
-      context.putImageData(new ImageData(new Uint8ClampedArray(rgba.buffer, rgba.byteOffset, width * height * 4),
-                                         width, height), 0, 0);
+      if (rgba !== source) {
+        image = new ImageData(new Uint8ClampedArray(rgba.buffer, rgba.byteOffset, width * height * 4), width, height);
+        source = rgba;
+        whole = true;
+      }
+      if (whole) context.putImageData(image, 0, 0);
+      else if (w > 0 && h > 0) context.putImageData(image, 0, 0, x, y, w, h);
+      whole = false;
     },
   };
 }
