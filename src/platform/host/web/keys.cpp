@@ -31,7 +31,7 @@ EM_JS(void, ListenToKeys, (), {
     const held = new Uint8Array(256), pressed = new Uint8Array(256);
     const down = event => {
         const dik = Module.keyCodes.get(event.code);
-        if (dik !== undefined) held[dik] = pressed[dik] = 1;
+        if (dik !== undefined) held[dik] = pressed[dik] = Module.keys.any = 1;
     };
     const up = event => {
         const dik = Module.keyCodes.get(event.code);
@@ -39,16 +39,20 @@ EM_JS(void, ListenToKeys, (), {
     };
     window.addEventListener('keydown', down, true);
     window.addEventListener('keyup', up, true);
-    Module.keys = {held: held, pressed: pressed, stop: () => {
+    Module.keys = {held: held, pressed: pressed, any: 0, stop: () => {
         window.removeEventListener('keydown', down, true);
         window.removeEventListener('keyup', up, true);
     }};
 });
 
+// Most polls find no key down since the last one: no key to look at.
 EM_JS(void, CopyKeys, (BYTE* keys), {
     const k = Module.keys;
+    if (!k.any) return;
+    k.any = 0;
     for (let i = 0; i < 256; ++i) {
         if (k.held[i] || k.pressed[i]) HEAPU8[keys + i] = 0x80;
+        if (k.held[i]) k.any = 1;
     }
     k.pressed.fill(0);
 });
