@@ -80,22 +80,28 @@ SimRun Simulate(Seconds seconds, nanoseconds refreshPeriod, Swap swap, bool vsyn
     return {frames / (Seconds(seconds).count() - 1.0), shortest, longest, pacer.Locked(), pacer.PresentsPerFrame()};
 }
 
-// Displays faster than the mode and not a whole multiple of it, or without
-// vsync: the 60 Hz clock sets the pace, and a refresh only aligns each frame.
+// Displays faster than the mode and not a whole multiple of it, or without vsync: the 60 Hz clock
+// sets the pace, and a refresh only aligns each frame. A display that says 60 Hz but does not wait
+// for its refresh (vsync off in the driver, a wrong report) would run the text as fast as the
+// machine draws; a 240 Hz one whose presents all wait leaves 4 ms to draw a frame in: within about
+// a second the clock takes over (those are only held to the rate: 0 refreshes given).
 TEST(FramePacing, AnyOtherDisplayShowsSixtyFramesASecond) {
     struct { const char* name; double hz; Swap swap; bool vsync; int reported; int64_t shortest, longest; } cases[] = {
         {"144 Hz, present waits for the refresh", 144.0, Swap::blocking, true, 144, 2, 3},
         {"144 Hz, frames queued", 144.0, Swap::queued, true, 144, 2, 3},
         {"75 Hz", 75.0, Swap::queued, true, 75, 1, 2},
         {"165 Hz, rate unknown", 165.0, Swap::blocking, true, 0, 2, 3},
-        {"no vsync", 144.0, Swap::none, false, 144, 2, 3}};
+        {"no vsync", 144.0, Swap::none, false, 144, 2, 3},
+        {"vsync ignored", 60.0, Swap::none, true, 60, 0, 0}, {"really 75 Hz", 75.0, Swap::blocking, true, 60, 0, 0},
+        {"really 144 Hz", 144.0, Swap::queued, true, 60, 0, 0}, {"240 Hz, presents wait", 240.0, Swap::blocking, true, 240, 0, 0}};
     for (const auto& c : cases) {
-        SimRun run = Simulate(Seconds(120), Hz(c.hz), c.swap, c.vsync, c.reported);
+        const bool heldToTheRate = c.longest == 0;
+        SimRun run = Simulate(Seconds(heldToTheRate ? 60 : 120), Hz(c.hz), c.swap, c.vsync, c.reported);
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(run.lockedAtEnd);
-        EXPECT_NEAR(run.framesPerSecond, 60.0, 0.06);
-        EXPECT_GE(run.shortest, c.shortest) << "no frame is lost";
-        EXPECT_LE(run.longest, c.longest);
+        EXPECT_NEAR(run.framesPerSecond, 60.0, heldToTheRate ? 0.6 : 0.06);
+        EXPECT_TRUE(heldToTheRate || (run.shortest >= c.shortest && run.longest <= c.longest))
+            << "no frame lost, none held long: " << run.shortest << " to " << run.longest << " refreshes";
     }
 }
 
@@ -118,21 +124,6 @@ TEST(FramePacing, ADisplayAtTheModesRateShowsEveryFrameForTheSameTime) {
             EXPECT_EQ(run.longest, c.refreshesPerFrame);
             EXPECT_NEAR(run.framesPerSecond, c.hz / c.refreshesPerFrame, 0.05);
         }
-}
-
-// A display that says 60 Hz but does not wait for its refresh (vsync off in the driver, a wrong
-// report) would run the text as fast as the machine draws; a 240 Hz one whose presents all wait
-// leaves 4 ms to draw a frame in. Within about a second the clock takes over.
-TEST(FramePacing, ADisplayThatDoesNotKeepTheModesRateIsPacedByTheClock) {
-    struct { const char* name; double hz; int reported; Swap swap; } cases[] = {
-        {"vsync ignored", 60.0, 60, Swap::none}, {"really 75 Hz", 75.0, 60, Swap::blocking},
-        {"really 144 Hz", 144.0, 60, Swap::queued}, {"240 Hz, presents wait", 240.0, 240, Swap::blocking}};
-    for (const auto& c : cases) {
-        SimRun run = Simulate(Seconds(60), Hz(c.hz), c.swap, true, c.reported);
-        SCOPED_TRACE(c.name);
-        EXPECT_FALSE(run.lockedAtEnd);
-        EXPECT_NEAR(run.framesPerSecond, 60.0, 0.6);
-    }
 }
 
 // A frame late by more than a frame (a stall) starts a new schedule: the frames after it come a

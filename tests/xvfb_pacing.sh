@@ -2,23 +2,13 @@
 # The display mode's 60 Hz on displays of other rates. A library preloaded into the native
 # program stands in for the display: the renderer is made without vsync, each present waits for
 # the next tick of a clock at the rate under test, and the display and renderer report that rate
-# and vsync, as a real one would. Whatever the rate, the frames must come 60 a second. Also: a
-# DISPLAY nobody answers is said on standard error, and the program runs headless. Fails (never
-# skips) when a tool is missing.
+# and vsync, as a real one would. Whatever the rate, the frames must come 60 a second. Fails
+# (never skips) when a tool is missing. (A DISPLAY nobody answers: the host's unit test.)
 set -uo pipefail
 name=xvfb_pacing
 source "$(dirname "$0")/helpers.bash"
 need Xvfb cc pkg-config
 need_program
-
-# A DISPLAY with no X server behind it (a stale ssh forwarding).
-n=77
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-(cd "$work" && DISPLAY=":$n" RINGSCROLLER_DISPLAY='' RINGSCROLLER_ESCAPE_AFTER=30 RINGSCROLLER_CAPTURE="$work/blind" \
-  SDL_AUDIODRIVER=dummy timeout 60 "$bin/ringscroller" 2>"$work/stderr") || fail "DISPLAY=:$n: exit code $?: $(cat "$work/stderr")"
-grep -q "cannot open display \":$n\"" "$work/stderr" || fail "DISPLAY=:$n: not said on standard error: $(cat "$work/stderr")"
-[ "$(ls "$work/blind" | wc -l)" -ge 25 ] || fail "DISPLAY=:$n: the program did not run headless (about 30 frames captured)"
-note "DISPLAY=:$n: said so, ran headless, exit code 0"
 
 cat >"$work/display.c" <<'EOF2'
 #define _GNU_SOURCE
