@@ -305,8 +305,7 @@ TEST(RasterKernel, CalibrationPicksTheQuickestBuildThisCpuRuns) {
 // thread to take it, Start says so.
 TEST(RasterWorkers, StartHandsATaskToAnotherThreadAndJoinWaitsForItOrTakesItBack) {
     standin::Workers alone(1);
-    EXPECT_FALSE(alone.Start([](void*, int) {}, nullptr));
-    EXPECT_FALSE(alone.Join());
+    EXPECT_TRUE(!alone.Start([](void*, int) {}, nullptr) && !alone.Join());
 
     struct Seen { std::atomic<int> runs{0}; std::thread::id thread; };
     const standin::Workers::Task note = [](void* context, int index) {
@@ -321,15 +320,12 @@ TEST(RasterWorkers, StartHandsATaskToAnotherThreadAndJoinWaitsForItOrTakesItBack
         ASSERT_TRUE(pool.Start(note, &seen));
         // Every few rounds the task is asked back at once; otherwise it is given time to begin.
         if (round % 4) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        if (pool.Join()) {
-            ++ran;
-            ASSERT_EQ(seen.runs.load(), 1) << "Join returned before the task did, round " << round;
-            EXPECT_NE(seen.thread, std::this_thread::get_id());
-        } else {
-            ++takenBack;
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-            ASSERT_EQ(seen.runs.load(), 0) << "a task taken back ran, round " << round;
-        }
+        const bool joined = pool.Join();
+        (joined ? ran : takenBack)++;
+        if (!joined) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        ASSERT_EQ(seen.runs.load(), joined ? 1 : 0) << (joined ? "Join returned before the task did" : "a task taken back ran")
+                                                   << ", round " << round;
+        EXPECT_TRUE(!joined || seen.thread != std::this_thread::get_id());
         // Run still reaches every index once, whatever became of the task.
         std::vector<std::atomic<int>> hits(7);
         pool.Run(7, [](void* h, int i) { (*static_cast<std::vector<std::atomic<int>>*>(h))[i].fetch_add(1); }, &hits);
