@@ -3,15 +3,8 @@
 // "integer indefinite" value -2147483648.
 #include "core/convert.h"
 
-#include <cmath>
-
 namespace {
 constexpr int32_t kIndefinite = INT32_MIN;
-}
-
-int32_t FloatToInt(float x) {
-    if (!(x >= -2147483648.0f && x < 2147483648.0f)) return kIndefinite;
-    return static_cast<int32_t>(std::floor(x));
 }
 
 int32_t TruncToInt(long double v) {
