@@ -124,12 +124,12 @@ struct Words : Portable {
     template <int N, class V>
     static inline __attribute__((always_inline)) void Right(const V& x, V& out) {
         typedef uint16_t W __attribute__((vector_size(sizeof(V))));
-        out = reinterpret_cast<V>(reinterpret_cast<const W&>(x) >> N) & static_cast<uint8_t>(0xFF >> N);
+        out = (V)((W)x >> N) & static_cast<uint8_t>(0xFF >> N);
     }
     template <int N, class V>
     static inline __attribute__((always_inline)) void Left(const V& x, V& out) {
         typedef uint16_t W __attribute__((vector_size(sizeof(V))));
-        out = reinterpret_cast<V>(reinterpret_cast<const W&>(x) << N) & static_cast<uint8_t>(0xFF << N);
+        out = (V)((W)x << N) & static_cast<uint8_t>(0xFF << N);
     }
     template <int Bits, class V>
     static inline __attribute__((always_inline)) void Settle(V& x) {
