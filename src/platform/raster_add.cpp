@@ -238,16 +238,14 @@ using Avx2Gfni = Gfni<Avx2, Affine256>;
 using Avx512Gfni = Gfni<Avx512, Affine512>;
 #endif
 
-// A pixel's fields widened to 8 bits and back; W is a vector of 16-bit
-// lanes, or unsigned for one pixel.
-template <class W>
-inline __attribute__((always_inline)) void Widen(const W& d, W& hi, W& mid, W& lo) {
+// One pixel's fields widened to 8 bits and back, for the ends of rows that
+// fill no whole vector.
+inline void Widen(unsigned d, unsigned& hi, unsigned& mid, unsigned& lo) {
     hi = ((d >> 8) & 0xF8) | (d >> 13);
     mid = ((d >> 3) & 0xFC) | ((d >> 9) & 3);
     lo = ((d << 3) & 0xF8) | ((d >> 2) & 7);
 }
-template <class W>
-inline __attribute__((always_inline)) void Narrow(const W& hi, const W& mid, const W& lo, W& d) {
+inline void Narrow(unsigned hi, unsigned mid, unsigned lo, unsigned& d) {
     d = ((hi & 0xF8) << 8) | ((mid & 0xFC) << 3) | (lo >> 3);
 }
 
@@ -297,7 +295,7 @@ inline __attribute__((always_inline)) void WidenRow(const uint16_t* in, uint8_t*
     }
     for (; x < inside; ++x) {
         unsigned h, m, l;
-        Widen(static_cast<unsigned>(in[x]), h, m, l);
+        Widen(in[x], h, m, l);
         hi[x] = static_cast<uint8_t>(h);
         mid[x] = static_cast<uint8_t>(m);
         lo[x] = static_cast<uint8_t>(l);
@@ -326,7 +324,7 @@ inline __attribute__((always_inline)) void NarrowRow(uint16_t* out, const uint8_
     }
     for (; x < inside; ++x) {
         unsigned d;
-        Narrow(static_cast<unsigned>(hi[x]), static_cast<unsigned>(mid[x]), static_cast<unsigned>(lo[x]), d);
+        Narrow(hi[x], mid[x], lo[x], d);
         out[x] = static_cast<uint16_t>(d);
     }
 }
